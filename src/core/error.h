@@ -23,3 +23,12 @@ inline std::unexpected<Error> fail(std::string text, std::uint32_t os_code = 0) 
 }
 
 }  // namespace korvex
+
+#define KORVEX_CONCAT_INNER(a, b) a##b
+#define KORVEX_CONCAT(a, b) KORVEX_CONCAT_INNER(a, b)
+// Declares `decl` from a Result, or returns its error from the enclosing function.
+#define KORVEX_TRY(decl, expr)                                                           \
+    auto KORVEX_CONCAT(korvex_try_, __LINE__) = (expr);                                 \
+    if (!KORVEX_CONCAT(korvex_try_, __LINE__))                                          \
+        return std::unexpected(std::move(KORVEX_CONCAT(korvex_try_, __LINE__).error())); \
+    decl = std::move(*KORVEX_CONCAT(korvex_try_, __LINE__))
