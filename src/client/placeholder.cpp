@@ -1,0 +1,1 @@
+// The client library's sources live in this folder.
