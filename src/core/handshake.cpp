@@ -1,0 +1,211 @@
+#include "core/handshake.h"
+
+#include <utility>
+
+#include "core/messages.h"
+#include "platform/random_source.h"
+
+namespace korvex {
+namespace {
+
+using Kind = HandshakeOutcome::Kind;
+
+HandshakeOutcome close() { return {}; }
+
+HandshakeOutcome reply(Kind kind, MessageType type, std::string body) {
+    HandshakeOutcome out;
+    out.kind = kind;
+    out.plain.push_back({type, std::move(body)});
+    return out;
+}
+
+HandshakeOutcome pair_error(std::string_view reason) {
+    return reply(Kind::ReplyAndClose, MessageType::PairError, encode_reason(reason));
+}
+
+HandshakeOutcome auth_error_unpaired() {
+    return reply(Kind::ReplyAndClose, MessageType::AuthError, encode_reason(reason::kUnpaired));
+}
+
+HandshakeOutcome host_info(const HandshakeContext& ctx) {
+    HostInfo info;
+    info.host_id = ctx.identity.host_id;
+    info.name = std::string(ctx.host_name);
+    info.fp = host_fingerprint(ctx.host_ed25519_public);
+    info.udp_port = ctx.udp_port;
+    return reply(Kind::ReplyAndClose, MessageType::HostInfo, encode_json(info));
+}
+
+Nonce16 fresh_nonce(RandomSource& rng) {
+    Nonce16 nonce{};
+    rng.fill(nonce);
+    return nonce;
+}
+
+HandshakeOutcome on_pair_request(HandshakeState& state, ByteView body, HostCore& core, const HandshakeContext& ctx) {
+    // The decoder checks the hex fields and the id and name lengths.
+    auto request = decode_pair_request(as_text(body));
+    if (!request) return close();
+    if (!core.pairing.code || core.pairing.failed_attempts >= kMaxPairingFailures)
+        return pair_error(reason::kNoActiveCode);
+
+    PendingPairing& pending = state.emplace<PendingPairing>();
+    pending.client_id = std::move(request->client_id);
+    pending.device_name = std::move(request->device_name);
+    pending.device_model = std::move(request->device_model);
+    pending.client_x25519 = request->client_x25519;
+    pending.client_ed25519 = request->client_ed25519;
+    pending.client_nonce = request->client_nonce;
+    pending.host_ephemeral = x25519_keypair(ctx.rng);
+    pending.host_nonce = fresh_nonce(ctx.rng);
+
+    PairResponse response;
+    response.host_id = ctx.identity.host_id;
+    response.host_name = std::string(ctx.host_name);
+    response.host_x25519 = pending.host_ephemeral.public_key;
+    response.host_ed25519 = ctx.host_ed25519_public;
+    response.host_nonce = pending.host_nonce;
+    response.lan_endpoints = ctx.lan_endpoints;
+    response.tailscale_endpoints = ctx.tailscale_endpoints;
+    response.device_type = std::string(ctx.device_type);
+    return reply(Kind::Continue, MessageType::PairResponse, encode_json(response));
+}
+
+HandshakeOutcome on_pair_confirm(const PendingPairing& pending, ByteView body, HostCore& core,
+                                 const HandshakeContext& ctx, std::string_view peer_ip) {
+    auto confirm = decode_pair_confirm(as_text(body));
+    if (!confirm) return close();
+    if (!core.pairing.code) return pair_error(reason::kNoActiveCode);
+
+    Key32 shared = x25519_shared(pending.host_ephemeral.private_key, pending.client_x25519);
+    if (shared == Key32{}) {
+        record_pairing_failure(core);
+        return pair_error(reason::kInvalidCode);
+    }
+    Bytes x = pairing_transcript(pending.client_id, ctx.identity.host_id, pending.client_x25519,
+                                 pending.host_ephemeral.public_key, pending.client_ed25519, ctx.host_ed25519_public,
+                                 pending.client_nonce, pending.host_nonce);
+    PairingKeys keys = derive_pairing_keys(shared, *core.pairing.code, x);
+    wipe(shared);
+    // Both checks always run, so the reply takes the same time whichever fails.
+    Key32 expected_mac = client_confirm_mac(keys.confirm_key, x);
+    bool mac_ok = confirm->client_mac && ct_equal(*confirm->client_mac, expected_mac);
+    bool sig_ok = confirm->client_sig && ed25519_verify(pending.client_ed25519, x, *confirm->client_sig);
+    if (!(mac_ok && sig_ok)) {
+        wipe(keys.confirm_key);
+        wipe(keys.session_key);
+        record_pairing_failure(core);
+        return pair_error(reason::kInvalidCode);
+    }
+
+    clear_pairing_code(core);
+    PairedClientRecord record{pending.client_id,
+                              pending.device_name,
+                              pending.device_model,
+                              hex_lower(pending.client_ed25519),
+                              ctx.now_unix,
+                              ctx.now_unix,
+                              std::string(peer_ip)};
+    upsert_client(core.store, std::move(record));
+    if (!save_store(ctx.fs, core.store)) {
+        wipe(keys.confirm_key);
+        wipe(keys.session_key);
+        return pair_error(reason::kInternalError);
+    }
+    core.queue(HostEvent::Kind::DevicePaired, pending.device_name);
+    core.queue(HostEvent::Kind::PairedListChanged);
+
+    PairComplete complete{host_confirm_mac(keys.confirm_key, x), ed25519_sign(ctx.identity.seed, x), ctx.udp_port};
+    wipe(keys.confirm_key);
+    HandshakeOutcome out = reply(Kind::Established, MessageType::PairComplete, encode_json(complete));
+    out.client_id = pending.client_id;
+    out.display_name = pending.device_name;
+    out.session_key = keys.session_key;
+    wipe(keys.session_key);
+    return out;
+}
+
+HandshakeOutcome on_auth_hello(HandshakeState& state, ByteView body, HostCore& core, const HandshakeContext& ctx) {
+    auto hello = decode_auth_hello(as_text(body));
+    if (!hello) return close();
+    const PairedClientRecord* record = find_client(core.store, hello->client_id);
+    if (record == nullptr) return auth_error_unpaired();
+    auto client_key = hex_decode_exact<32>(record->ed25519_public_key_hex);
+    if (!client_key) return auth_error_unpaired();
+
+    PendingAuth& pending = state.emplace<PendingAuth>();
+    pending.client_id = std::move(hello->client_id);
+    pending.display_name = hello->device_name.empty() ? record->device_name : std::move(hello->device_name);
+    pending.client_x25519 = hello->client_x25519;
+    pending.client_ed25519 = *client_key;
+    pending.client_nonce = hello->client_nonce;
+    pending.host_ephemeral = x25519_keypair(ctx.rng);
+    pending.host_nonce = fresh_nonce(ctx.rng);
+    pending.transcript = auth_transcript(pending.client_id, ctx.identity.host_id, pending.client_x25519,
+                                         pending.host_ephemeral.public_key, pending.client_nonce, pending.host_nonce);
+
+    AuthChallenge challenge;
+    challenge.host_id = ctx.identity.host_id;
+    challenge.host_name = std::string(ctx.host_name);
+    challenge.host_x25519 = pending.host_ephemeral.public_key;
+    challenge.host_nonce = pending.host_nonce;
+    challenge.host_sig = ed25519_sign(ctx.identity.seed, pending.transcript);
+    challenge.udp_port = ctx.udp_port;
+    challenge.lan_endpoints = ctx.lan_endpoints;
+    challenge.tailscale_endpoints = ctx.tailscale_endpoints;
+    challenge.device_type = std::string(ctx.device_type);
+    return reply(Kind::Continue, MessageType::AuthChallenge, encode_json(challenge));
+}
+
+HandshakeOutcome on_auth_response(const PendingAuth& pending, ByteView body, HostCore& core,
+                                  const HandshakeContext& ctx, std::string_view peer_ip) {
+    auto response = decode_auth_response(as_text(body));
+    if (!response) return close();
+    if (!ed25519_verify(pending.client_ed25519, pending.transcript, response->client_sig)) return close();
+    PairedClientRecord* record = find_client(core.store, pending.client_id);
+    if (record == nullptr) return auth_error_unpaired();
+    Key32 shared = x25519_shared(pending.host_ephemeral.private_key, pending.client_x25519);
+    if (shared == Key32{}) return close();
+    Key32 session_key = derive_auth_session_key(shared, pending.client_nonce, pending.host_nonce, pending.transcript);
+    wipe(shared);
+
+    record->last_seen_unix = ctx.now_unix;
+    record->last_remote_ip = std::string(peer_ip);
+    (void)save_store(ctx.fs, core.store);  // a failed refresh does not stop the session
+
+    HandshakeOutcome out;
+    out.kind = Kind::Established;
+    out.encrypted.push_back({MessageType::AuthOk, std::string(kAuthOkBody)});
+    out.client_id = pending.client_id;
+    out.display_name = pending.display_name;
+    out.session_key = session_key;
+    wipe(session_key);
+    return out;
+}
+
+}  // namespace
+
+HandshakeOutcome handle_handshake_frame(HandshakeState& state, std::uint8_t type, ByteView body, HostCore& core,
+                                        const HandshakeContext& ctx, std::string_view peer_ip) {
+    // The state is taken out for the step; only a Continue puts one back.
+    HandshakeState taken = std::exchange(state, std::monostate{});
+    const bool idle = std::holds_alternative<std::monostate>(taken);
+    switch (static_cast<MessageType>(type)) {
+        case MessageType::PairRequest:
+            if (!idle) return close();
+            return body.empty() ? host_info(ctx) : on_pair_request(state, body, core, ctx);
+        case MessageType::PairConfirm:
+            if (auto* pending = std::get_if<PendingPairing>(&taken)) return on_pair_confirm(*pending, body, core, ctx, peer_ip);
+            return close();
+        case MessageType::AuthHello:
+            if (!idle) return close();
+            return on_auth_hello(state, body, core, ctx);
+        case MessageType::AuthResponse:
+            if (auto* pending = std::get_if<PendingAuth>(&taken)) return on_auth_response(*pending, body, core, ctx, peer_ip);
+            return close();
+        default:
+            return close();
+    }
+}
+
+}  // namespace korvex

@@ -1,0 +1,79 @@
+#pragma once
+// The handshake of one connection: host information, authentication of a
+// paired client and pairing of a new one. Each received plain frame is one
+// step, run with the host lock held.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/crypto.h"
+#include "core/frame.h"
+#include "core/host_core.h"
+#include "core/identity.h"
+
+namespace korvex {
+
+class FileSystem;
+class RandomSource;
+
+struct PendingPairing {
+    std::string client_id;
+    std::string device_name;
+    std::string device_model;
+    Key32 client_x25519{};
+    Key32 client_ed25519{};
+    Nonce16 client_nonce{};
+    X25519KeyPair host_ephemeral{};
+    Nonce16 host_nonce{};
+    ~PendingPairing() { wipe(host_ephemeral.private_key); }
+};
+
+struct PendingAuth {
+    std::string client_id;
+    std::string display_name;
+    Bytes transcript;
+    Key32 client_x25519{};
+    Key32 client_ed25519{};
+    Nonce16 client_nonce{};
+    X25519KeyPair host_ephemeral{};
+    Nonce16 host_nonce{};
+    ~PendingAuth() { wipe(host_ephemeral.private_key); }
+};
+
+using HandshakeState = std::variant<std::monostate, PendingPairing, PendingAuth>;
+
+struct OutgoingFrame {
+    MessageType type;
+    std::string body;
+};
+
+struct HandshakeOutcome {
+    enum class Kind { Continue, ReplyAndClose, Established, Close };
+    Kind kind = Kind::Close;
+    std::vector<OutgoingFrame> plain;
+    std::vector<OutgoingFrame> encrypted;
+    std::string client_id;
+    std::string display_name;
+    Key32 session_key{};
+};
+
+// What the handshake reads of the host besides the locked core.
+struct HandshakeContext {
+    const HostIdentity& identity;
+    const Key32& host_ed25519_public;
+    std::string_view host_name;
+    std::uint16_t udp_port;
+    const std::vector<std::string>& lan_endpoints;
+    const std::vector<std::string>& tailscale_endpoints;
+    std::string_view device_type;  // "laptop" or "desktop"
+    RandomSource& rng;
+    FileSystem& fs;
+    std::uint64_t now_unix;
+};
+
+HandshakeOutcome handle_handshake_frame(HandshakeState& state, std::uint8_t type, ByteView body, HostCore& core,
+                                        const HandshakeContext& ctx, std::string_view peer_ip);
+
+}  // namespace korvex
