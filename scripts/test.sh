@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# The project's test command: builds and tests the native (Linux) tree, then
+# cross-builds the Windows tree and runs its test programs under Wine.
+#
+# Installs whatever it needs with apt first, so it works on a bare Debian 12.
+# Build folders (build/linux, build/windows) are reused between runs; the Wine
+# prefix is made fresh every run. With CI set, warnings are errors.
+#
+# Ends with a line "N passed, M failed"; exits non-zero when anything failed.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+readonly ROOT=$PWD
+readonly JOBS=$(nproc 2>/dev/null || echo 2)
+
+readonly PACKAGES=(
+    cmake ninja-build pkg-config g++ make
+    libsodium-dev libavahi-client-dev nlohmann-json3-dev libasio-dev libqrencode-dev libgtest-dev libbenchmark-dev googletest
+    gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
+    # for scripts/deps-windows.sh
+    autoconf automake libtool dpkg-dev patch xz-utils bzip2
+)
+
+step() { printf '\n==> %s\n' "$*"; }
+
+apt_updated=0
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        [[ $(dpkg-query -W -f '${db:Status-Status}' "$p" 2>/dev/null) == installed ]] || missing+=("$p")
+    done
+    [[ ${#missing[@]} == 0 ]] && return 0
+    step "Installing ${missing[*]}"
+    local sudo=()
+    [[ $(id -u) == 0 ]] || sudo=(sudo)
+    if [[ $apt_updated == 0 ]]; then
+        "${sudo[@]}" apt-get update -qq
+        apt_updated=1
+    fi
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+werror=OFF
+[[ -n ${CI:-} ]] && werror=ON
+
+passed=0
+failed=0
+problems=()
+# Something went wrong outside a test (a build, a crash): it counts as a
+# failure too, so the final line never reads "0 failed" after one.
+problem() {
+    problems+=("$1")
+    failed=$((failed + 1))
+}
+
+# Adds the counts from a ctest run's summary line.
+count_ctest() {
+    local line
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n1) || true
+    if [[ -z $line ]]; then
+        grep -q 'No tests were found' "$1" && return 0
+        problem "ctest gave no summary"
+        return 0
+    fi
+    local bad total
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+}
+
+# Adds the counts from a GoogleTest program's output; a program that ends
+# without its summary (a crash) counts as one failure.
+count_gtest() {
+    local log=$1 name=$2 rc=$3 ok bad
+    ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\.$/\1/p' "$log" | tail -n1)
+    bad=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below:$/\1/p' "$log" | tail -n1)
+    if [[ -z $ok && -z $bad ]]; then
+        problem "$name ended without a test summary (exit $rc)"
+        return 0
+    fi
+    passed=$((passed + ${ok:-0}))
+    failed=$((failed + ${bad:-0}))
+    [[ $rc == 0 || ${bad:-0} != 0 ]] || problem "$name exited with $rc"
+}
+
+# ---- native -----------------------------------------------------------------
+
+run_native() {
+    step "Linux build (build/linux)"
+    if ! cmake --preset linux -DKORVEX_WERROR="$werror" >/dev/null \
+        || ! cmake --build --preset linux --parallel "$JOBS"; then
+        problem "the Linux build failed"
+        return 0
+    fi
+    step "Linux tests (ctest --preset linux)"
+    local log="$ROOT/build/linux/ctest.log" rc=0
+    ctest --preset linux --parallel "$JOBS" 2>&1 | tee "$log" || rc=$?
+    local before=$failed
+    count_ctest "$log"
+    [[ $rc == 0 || $failed != "$before" ]] || problem "ctest exited with $rc"
+}
+
+# ---- Windows ----------------------------------------------------------------
+
+wine_loader=""
+wine_server=""
+xvfb_pid=""
+
+stop_wine() {
+    if [[ -n $wine_server && -n ${WINEPREFIX:-} && -d ${WINEPREFIX:-/nonexistent} ]]; then
+        "$wine_server" -k 2>/dev/null || true
+        "$wine_server" -w 2>/dev/null || true
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=""
+    fi
+}
+trap stop_wine EXIT
+
+find_wine() {
+    local p
+    for p in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
+        [[ -n $p && -x $p ]] && { wine_loader=$p; break; }
+    done
+    for p in /usr/lib/wine/wineserver64 "$(command -v wineserver || true)"; do
+        [[ -n $p && -x $p ]] && { wine_server=$p; break; }
+    done
+    [[ -n $wine_loader && -n $wine_server ]]
+}
+
+# Windowed test programs get a virtual X server of their own.
+start_xvfb() {
+    ensure_packages xvfb
+    local n=90
+    while [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 50); do
+        [[ -e /tmp/.X11-unix/X$n ]] && return 0
+        sleep 0.1
+    done
+    problem "Xvfb did not start"
+}
+
+run_windows() {
+    step "Windows dependencies (scripts/deps-windows.sh)"
+    local deps
+    if ! deps=$(scripts/deps-windows.sh); then
+        problem "scripts/deps-windows.sh failed"
+        return 0
+    fi
+    export KORVEX_WIN_DEPS=${deps##*$'\n'}
+    echo "$KORVEX_WIN_DEPS"
+
+    step "Windows cross build (build/windows)"
+    if ! cmake --preset windows -DKORVEX_WERROR="$werror" >/dev/null \
+        || ! cmake --build --preset windows --parallel "$JOBS"; then
+        problem "the Windows build failed"
+        return 0
+    fi
+
+    local tests=()
+    mapfile -t tests < <(find "$ROOT/build/windows/tests" -name '*_tests.exe' -type f | sort)
+    if [[ ${#tests[@]} == 0 ]]; then
+        problem "no Windows test programs were built"
+        return 0
+    fi
+    if ! find_wine; then
+        problem "Wine is not installed"
+        return 0
+    fi
+
+    export WINEPREFIX="$ROOT/build/windows/wineprefix" WINEDEBUG=-all WINEARCH=win64
+    # No Mono or Gecko installers: nothing here needs them, and they would prompt.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    rm -rf "$WINEPREFIX"
+    local exe
+    for exe in "${tests[@]}"; do
+        [[ $(basename "$exe") == *gui* ]] && { start_xvfb; break; }
+    done
+    step "Wine prefix (build/windows/wineprefix)"
+    "$wine_loader" wineboot --init >/dev/null 2>&1 || problem "wineboot failed"
+
+    for exe in "${tests[@]}"; do
+        local name log rc=0
+        name=$(basename "$exe")
+        log="${exe%.exe}.log"
+        step "Windows tests: $name (Wine)"
+        (cd "$(dirname "$exe")" && timeout 900 "$wine_loader" "$exe" --gtest_brief=1) 2>&1 | tr -d '\r' | tee "$log" \
+            || rc=${PIPESTATUS[0]}
+        count_gtest "$log" "$name" "$rc"
+    done
+    stop_wine
+}
+
+ensure_packages "${PACKAGES[@]}"
+started=$SECONDS
+run_native
+run_windows
+
+echo
+for p in "${problems[@]+"${problems[@]}"}"; do echo "failed: $p"; done
+echo "Took $((SECONDS - started)) s"
+echo "$passed passed, $failed failed"
+[[ $failed == 0 && ${#problems[@]} == 0 ]]

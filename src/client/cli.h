@@ -1,0 +1,61 @@
+#pragma once
+// The korvex-remote command line: parsing into a request (testable without a
+// network) and running it.
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "client/endpoint.h"
+#include "core/error.h"
+#include "core/input_event.h"
+#include "core/pairing_uri.h"
+
+namespace korvex {
+class Environment;
+class FileSystem;
+class RandomSource;
+}  // namespace korvex
+
+namespace korvex::client {
+
+struct CliRequest {
+    enum class Command { Help, Info, Pair, Ping, Type, Clip, Events, Hosts, Keys };
+    Command command = Command::Help;
+    std::string name;  // the command word as typed
+
+    // --host/--port, or the HOST[:PORT] of info; none: the most recent paired host.
+    std::optional<HostPort> target;
+    std::optional<PairingUri> uri;  // pair URI
+    std::string code;               // pair --code
+    std::string text;               // type, clip
+    bool paste = false;             // clip --paste
+    // Event commands: what to send, in order; sequence numbers are given when sent.
+    std::vector<InputEvent> events;
+    bool wait_sas_result = false;  // cad
+    bool udp = false;
+    std::optional<std::string> device_name;  // --name
+    std::chrono::milliseconds timeout{5000};
+};
+
+// Arguments without the program name. Options may come before or after the
+// command; "--" ends them; "-5" is a number, not an option.
+Result<CliRequest> parse_command_line(std::span<const std::string> args);
+
+std::string usage_text();
+
+struct CliContext {
+    FileSystem& fs;
+    RandomSource& rng;
+    const Environment& env;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// Exit codes: 0 done, 1 the operation failed or the host refused, 2 bad usage.
+int run_cli(std::span<const std::string> args, CliContext& ctx);
+
+}  // namespace korvex::client

@@ -1,0 +1,59 @@
+#pragma once
+// Input events as the client builds them: one function per kind, with the
+// payload laid out the way the host's dispatcher reads it, and the names
+// users type for the numbered commands.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "core/input_event.h"
+#include "core/key_vocabulary.h"
+
+namespace korvex::client {
+
+enum class MouseButton : std::uint8_t { Left = 1, Right = 2, Middle = 3 };
+
+// Key action byte of a key event.
+enum class KeyAction : std::uint8_t { Up = 0, Down = 1 };
+
+// Every builder leaves seq at 0: the sender numbers events as it sends them.
+InputEvent pointer_move_event(float dx, float dy);
+InputEvent mouse_button_event(MouseButton button, bool pressed, ModifierMask mods = 0);
+InputEvent scroll_event(float horizontal, float vertical);
+InputEvent key_event(std::uint16_t usage, KeyAction action, ModifierMask mods = 0);
+InputEvent desktop_shortcut_event(std::uint8_t number);
+InputEvent edit_command_event(std::uint8_t number);
+InputEvent set_modifiers_event(ModifierMask mods);
+InputEvent media_event(std::uint8_t number);
+InputEvent release_all_event();
+
+// A user-facing name and the command number it stands for.
+struct NamedCommand {
+    std::string_view name;
+    std::uint8_t number;
+    std::string_view help;
+};
+
+// Media and brightness commands (volume-up ... brightness-down).
+std::span<const NamedCommand> media_commands();
+// Edit and system commands (copy ... lock, cad).
+std::span<const NamedCommand> edit_commands();
+// Desktop shortcuts (task-view, show-desktop, next-desktop, previous-desktop).
+std::span<const NamedCommand> desktop_shortcuts();
+
+// The number of a command name, compared after key-name normalisation
+// (case, spaces, hyphens and underscores do not matter).
+std::optional<std::uint8_t> find_command(std::span<const NamedCommand> table, std::string_view name);
+
+inline constexpr std::uint8_t kEditLock = 8;
+inline constexpr std::uint8_t kEditCtrlAltDel = 9;
+
+// "ctrl,shift,alt,win" (any order, also "control", "super", "cmd", "meta",
+// separated by commas or plus signs) to a ModifierMask; nothing for an
+// unknown name.
+std::optional<ModifierMask> parse_modifiers(std::string_view text);
+
+std::optional<MouseButton> parse_mouse_button(std::string_view name);
+
+}  // namespace korvex::client

@@ -1,1 +1,0 @@
-// The client library's sources live in this folder.

@@ -1,0 +1,101 @@
+#include "net/host.h"
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/strand.hpp>
+
+#include "core/data_files.h"
+#include "core/identity.h"
+#include "core/store.h"
+#include "net/datagram_task.h"
+#include "net/watchdog.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/host_info.h"
+
+namespace korvex::net {
+
+HostRuntime::HostRuntime(unsigned workers, unsigned blocking)
+    : work_(asio::make_work_guard(io_)), blocking_(blocking), worker_count_(workers) {
+    // The pool's threads get the same priority as the workers.
+    for (unsigned i = 0; i < blocking; ++i) asio::post(blocking_, [] { raise_thread_priority(); });
+}
+
+void HostRuntime::start() {
+    for (unsigned i = 0; i < worker_count_; ++i) {
+        workers_.emplace_back([this] {
+            raise_thread_priority();
+            io_.run();
+        });
+    }
+}
+
+void HostRuntime::stop() {
+    work_.reset();
+    io_.stop();
+    for (auto& worker : workers_) worker.join();
+    workers_.clear();
+    blocking_.stop();
+    blocking_.join();
+}
+
+HostRuntime::~HostRuntime() { stop(); }
+
+std::string resolve_host_name(const Environment& env) {
+    if (auto name = env.get("COMPUTERNAME")) return *name;
+    if (auto name = env.get("HOSTNAME")) return *name;
+    return default_host_name();
+}
+
+Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOptions& options,
+                                  std::function<void(const HostEvent&)> notify_event,
+                                  std::function<void()> notify_status_changed) {
+    crypto_init();
+    StartupOutcome outcome;
+    outcome.data_dir = data_dir(platform.env, platform.fs.separator());
+    KORVEX_TRY(HostIdentity identity, load_or_create_identity(platform.fs, platform.protector, platform.rng, outcome.data_dir));
+    PairedStore store = load_store(platform.fs, outcome.data_dir, identity.seed);
+
+    outcome.runtime = std::make_unique<HostRuntime>(options.worker_threads, options.blocking_threads);
+    asio::io_context& io = outcome.runtime->io();
+    KORVEX_TRY(ListenerSet listeners, bind_listeners(io, options.first_port, options.last_port));
+    outcome.port = listeners.tcp_port;
+    outcome.host_name = resolve_host_name(platform.env);
+
+    HostServices services{platform.fs, platform.rng, platform.clock, platform.input_sink, platform.sas};
+    auto shared = std::make_shared<HostShared>(services, std::move(identity), outcome.host_name, device_type(),
+                                               std::move(store));
+    shared->set_ports(listeners.tcp_port, listeners.udp_port);
+    shared->set_event_sink(std::move(notify_event));
+    (void)notify_status_changed;  // the discovery task will use it
+    outcome.shared = shared;
+
+    auto watchdog_strand = asio::make_strand(io);
+    auto watchdog_wake = std::make_shared<WakeSignal>(watchdog_strand);
+    shared->set_watchdog_wake(watchdog_wake);
+
+    asio::co_spawn(io, run_accept_loop(std::move(listeners.tcp_v4), shared), asio::detached);
+    if (listeners.tcp_v6) asio::co_spawn(io, run_accept_loop(std::move(*listeners.tcp_v6), shared), asio::detached);
+    spawn_datagram_task(io, std::move(listeners.udp_v4), shared);
+    if (listeners.udp_v6) spawn_datagram_task(io, std::move(*listeners.udp_v6), shared);
+    asio::co_spawn(watchdog_strand, run_input_watchdog(shared, watchdog_wake), asio::detached);
+
+    outcome.runtime->start();
+    return outcome;
+}
+
+void stop_host(StartupOutcome& outcome) {
+    if (outcome.shared) outcome.shared->with_core([](LockedCore& locked) { locked.input.release_all(); });
+    if (outcome.runtime) outcome.runtime->stop();
+    outcome.runtime.reset();
+}
+
+std::string start_pairing(HostShared& host) {
+    return host.with_core([&](LockedCore& locked) { return new_pairing_code(locked.core, host.services().rng); });
+}
+
+void withdraw_pairing_code(HostShared& host) {
+    host.with_core([](LockedCore& locked) { clear_pairing_code(locked.core); });
+}
+
+}  // namespace korvex::net

@@ -1,0 +1,89 @@
+#pragma once
+// Start-up of the host shared by the Windows and Linux programs: data folder,
+// identity, store, runtime, listeners, host name, shared state and tasks.
+// Each program adds only its own face (tray, console) around it.
+#include <asio/io_context.hpp>
+#include <asio/thread_pool.hpp>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/error.h"
+#include "core/host_core.h"
+#include "net/host_shared.h"
+#include "net/listener.h"
+
+namespace korvex {
+class Environment;
+class SecretProtector;
+}  // namespace korvex
+
+namespace korvex::net {
+
+// The OS services start-up needs, all behind their seams.
+struct HostPlatform {
+    FileSystem& fs;
+    RandomSource& rng;
+    const Clock& clock;
+    const Environment& env;
+    SecretProtector& protector;
+    InputSink& input_sink;
+    SasAction& sas;
+};
+
+struct HostOptions {
+    std::uint16_t first_port = kFirstPort;
+    std::uint16_t last_port = kLastPort;
+    unsigned worker_threads = 4;
+    unsigned blocking_threads = 3;
+};
+
+// The asynchronous runtime: worker threads running one io_context, and a
+// small pool for blocking work. Destroying it stops every task.
+class HostRuntime {
+public:
+    HostRuntime(unsigned workers, unsigned blocking);
+    ~HostRuntime();
+    HostRuntime(const HostRuntime&) = delete;
+    HostRuntime& operator=(const HostRuntime&) = delete;
+
+    asio::io_context& io() { return io_; }
+    asio::thread_pool& blocking() { return blocking_; }
+    void start();
+    void stop();
+
+private:
+    asio::io_context io_;
+    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    asio::thread_pool blocking_;
+    unsigned worker_count_;
+    std::vector<std::thread> workers_;
+};
+
+struct StartupOutcome {
+    std::unique_ptr<HostRuntime> runtime;
+    std::string host_name;
+    std::string data_dir;
+    std::shared_ptr<HostShared> shared;
+    std::uint16_t port = 0;
+};
+
+// COMPUTERNAME, else HOSTNAME, else the platform's default; empty values are
+// used as they are.
+std::string resolve_host_name(const Environment& env);
+
+Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOptions& options,
+                                  std::function<void(const HostEvent&)> notify_event,
+                                  std::function<void()> notify_status_changed);
+
+// Releases everything clients still hold, then stops the runtime.
+void stop_host(StartupOutcome& outcome);
+
+// Draws a new pairing code (replacing any other) and returns it.
+std::string start_pairing(HostShared& host);
+void withdraw_pairing_code(HostShared& host);
+
+}  // namespace korvex::net

@@ -1,0 +1,27 @@
+#include "net/watchdog.h"
+
+#include <asio/this_coro.hpp>
+
+#include "net/host_shared.h"
+
+namespace korvex::net {
+
+asio::awaitable<void> run_input_watchdog(std::shared_ptr<HostShared> host, std::shared_ptr<WakeSignal> wake) {
+    using namespace std::chrono_literals;
+    // Ticks use a timer of their own: registrations must not delay them.
+    asio::steady_timer tick(co_await asio::this_coro::executor);
+    for (;;) {
+        bool any = host->with_core([](LockedCore& locked) { return locked.input.has_clients(); });
+        if (!any) {
+            // A registration wakes us; the long limit only bounds the sleep.
+            co_await wake->wait_for(1h);
+            continue;
+        }
+        tick.expires_after(250ms);
+        co_await tick.async_wait(asio::as_tuple(asio::use_awaitable));
+        std::uint64_t now = host->monotonic_ms();
+        host->with_core([now](LockedCore& locked) { locked.input.input_watchdog(now); });
+    }
+}
+
+}  // namespace korvex::net

@@ -1,0 +1,142 @@
+#include "console.h"
+
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "core/pairing_uri.h"
+#include "core/qr_grid.h"
+#include "net/endpoint_text.h"
+
+namespace korvex::posix {
+
+Console::Console(net::StartupOutcome& host, std::ostream& out) : host_(host), out_(out) {}
+
+void Console::print(const std::string& text) {
+    std::lock_guard lock(out_mutex_);
+    out_ << text << std::endl;
+}
+
+std::string Console::status_line() const {
+    net::HostShared& shared = *host_.shared;
+    std::string status = shared.with_core([](net::LockedCore& locked) -> std::string {
+        auto owner = locked.input.owner();
+        if (owner) {
+            auto it = locked.sessions.find(*owner);
+            if (it != locked.sessions.end()) return "Status: Controlled by " + it->second.display_name;
+        }
+        return "Status: Ready";
+    });
+    auto summary = net::endpoint_summary(shared);
+    return "Korvex \u2014 " + host_.host_name + "\n" + "LAN: " + summary.lan + " \u00b7 Tailscale: " + summary.tailscale +
+           "\n" + status;
+}
+
+void Console::help() {
+    print("Commands: status | pair | devices | remove N | exit");
+}
+
+void Console::pair() {
+    net::HostShared& shared = *host_.shared;
+    std::string code = net::start_pairing(shared);
+    auto offer = net::pairing_offer(shared, code);
+    std::ostringstream text;
+    text << "Pairing code: " << code.substr(0, 3) << ' ' << code.substr(3) << '\n';
+    text << "Pairing URI: " << offer << '\n';
+    if (auto grid = encode_qr_grid(offer)) text << render_qr_text(*grid);
+    text << "Press Enter to withdraw the code.";
+    {
+        std::lock_guard lock(pairing_mutex_);
+        pairing_open_ = true;
+    }
+    print(text.str());
+}
+
+void Console::devices() {
+    net::HostShared& shared = *host_.shared;
+    std::string list = shared.with_core([](net::LockedCore& locked) {
+        if (locked.core.store.clients.empty()) return std::string("No Paired Devices");
+        std::string out;
+        int index = 1;
+        for (const auto& record : locked.core.store.clients) {
+            bool online = false;
+            for (const auto& [id, entry] : locked.sessions) online = online || entry.client_id == record.client_id;
+            if (!out.empty()) out += '\n';
+            out += std::to_string(index++) + ". " + record.device_name + " (" + (online ? "Online" : "Offline") + ")";
+        }
+        return out;
+    });
+    print(list);
+}
+
+void Console::remove(const std::string& argument) {
+    net::HostShared& shared = *host_.shared;
+    std::size_t index = 0;
+    try {
+        index = std::stoul(argument);
+    } catch (...) {
+        index = 0;
+    }
+    std::optional<std::string> client_id = shared.with_core([&](net::LockedCore& locked) -> std::optional<std::string> {
+        if (index == 0 || index > locked.core.store.clients.size()) return std::nullopt;
+        return locked.core.store.clients[index - 1].client_id;
+    });
+    if (!client_id) {
+        print("No device number " + argument + ". Type \"devices\" to list them.");
+        return;
+    }
+    net::remove_client(shared, *client_id);
+    print("Device removed.");
+}
+
+void Console::on_event(const HostEvent& event) {
+    switch (event.kind) {
+        case HostEvent::Kind::DevicePaired: {
+            std::lock_guard lock(pairing_mutex_);
+            pairing_open_ = false;
+            print("Paired with " + event.text + ".");
+            break;
+        }
+        case HostEvent::Kind::PairingCodeRetired: {
+            std::lock_guard lock(pairing_mutex_);
+            pairing_open_ = false;
+            print("Pairing code withdrawn after too many wrong attempts.");
+            break;
+        }
+        case HostEvent::Kind::DeviceConnected: print(event.text + " connected."); break;
+        case HostEvent::Kind::DeviceDisconnected: print(event.text + " disconnected."); break;
+        case HostEvent::Kind::PairedListChanged: break;
+    }
+}
+
+bool Console::run(std::istream& in) {
+    print(status_line());
+    help();
+    std::string line;
+    while (std::getline(in, line)) {
+        {
+            std::lock_guard lock(pairing_mutex_);
+            if (pairing_open_) {
+                // Any line, Enter included, closes the pairing offer.
+                pairing_open_ = false;
+                net::withdraw_pairing_code(*host_.shared);
+                print("Pairing code withdrawn.");
+                if (line.empty()) continue;
+            }
+        }
+        std::istringstream words(line);
+        std::string command, argument;
+        words >> command >> argument;
+        if (command.empty()) continue;
+        if (command == "exit" || command == "quit") return true;
+        if (command == "status") print(status_line());
+        else if (command == "pair") pair();
+        else if (command == "devices") devices();
+        else if (command == "remove") remove(argument);
+        else if (command == "help") help();
+        else print("Unknown command \"" + command + "\". Commands: status | pair | devices | remove N | exit");
+    }
+    return false;
+}
+
+}  // namespace korvex::posix

@@ -1,0 +1,39 @@
+#pragma once
+// The Linux host's console: what the tray menu offers on Windows, as
+// line-by-line commands on standard input, so scripts can drive it too.
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/host_core.h"
+#include "net/host.h"
+
+namespace korvex::posix {
+
+class Console {
+public:
+    Console(net::StartupOutcome& host, std::ostream& out);
+
+    // Reads commands; true after "exit", false when the input ended.
+    bool run(std::istream& in);
+    // Called from runtime threads for each host event.
+    void on_event(const HostEvent& event);
+
+    std::string status_line() const;
+
+private:
+    void print(const std::string& text);
+    void help();
+    void pair();
+    void devices();
+    void remove(const std::string& argument);
+
+    net::StartupOutcome& host_;
+    std::ostream& out_;
+    std::mutex out_mutex_;
+    std::mutex pairing_mutex_;
+    bool pairing_open_ = false;
+};
+
+}  // namespace korvex::posix

@@ -1,0 +1,74 @@
+// The Linux host: the shared start-up, a console instead of the tray.
+#include <pthread.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include "console.h"
+#include "net/host.h"
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/input_sink.h"
+#include "platform/random_source.h"
+#include "platform/sas_action.h"
+#include "platform/secret_protector.h"
+
+int main() {
+    using namespace korvex;
+    std::signal(SIGPIPE, SIG_IGN);
+    // SIGINT and SIGTERM are taken by one thread of our own, so every other
+    // thread (runtime included) never sees them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    auto sink = make_os_input_sink();
+    auto protector = make_os_secret_protector();
+    net::HostPlatform platform{os_file_system(), os_random(), system_clock(), os_environment(), *protector, *sink,
+                               os_sas_action()};
+    posix::Console* console_ptr = nullptr;
+    std::mutex console_mutex;
+    auto started = net::start_host(
+        platform, net::HostOptions{},
+        [&](const HostEvent& event) {
+            std::lock_guard lock(console_mutex);
+            if (console_ptr) console_ptr->on_event(event);
+        },
+        [] {});
+    if (!started) {
+        std::cerr << "Korvex could not start: " << started.error().text << std::endl;
+        return 1;
+    }
+    if (auto notice = input_injection_notice()) std::cout << *notice << std::endl;
+    std::cout << "Korvex host listening on port " << started->port << " (data folder: "
+              << (started->data_dir.empty() ? "." : started->data_dir) << ")" << std::endl;
+    std::thread([&, stop_signals] {
+        int signal_number = 0;
+        sigwait(&stop_signals, &signal_number);
+        // Nothing may stay pressed when the host goes away.
+        started->shared->with_core([](net::LockedCore& locked) { locked.input.release_all(); });
+        std::_Exit(0);
+    }).detach();
+    posix::Console console(*started, std::cout);
+    {
+        std::lock_guard lock(console_mutex);
+        console_ptr = &console;
+    }
+    if (!console.run(std::cin)) {
+        // Input ended without "exit" (a pipe closed, or started without a
+        // terminal): keep serving until a signal ends the process.
+        std::cout << "Standard input closed; serving until interrupted." << std::endl;
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+    }
+    {
+        std::lock_guard lock(console_mutex);
+        console_ptr = nullptr;
+    }
+    net::stop_host(*started);
+    return 0;
+}
