@@ -108,6 +108,12 @@ public:
     // without a word; the only reply is a Ctrl+Alt+Del result.
     void dispatch_event(std::uint64_t client_id, const InputEvent& event, std::uint64_t now_ms);
 
+    // A Ping of the client: the owner's keep-alive counts as input, so the
+    // idle release does not drop a chord it is still holding.
+    void note_activity(std::uint64_t client_id, std::uint64_t now_ms) {
+        if (owner_ == client_id) last_input_ms_ = now_ms;
+    }
+
     // TextUtf8 and ClipboardSet.
     void type_text(std::uint64_t client_id, std::string_view utf8_text, std::uint64_t now_ms);
     void set_clipboard(std::uint64_t client_id, std::string_view utf8_text, bool auto_paste, std::uint64_t now_ms);

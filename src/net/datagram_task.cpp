@@ -1,6 +1,6 @@
 #include "net/datagram_task.h"
 
-#include <asio/as_tuple.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/steady_timer.hpp>
@@ -80,7 +80,7 @@ asio::awaitable<void> send_acks(udp::socket& socket, const Batch& batch) {
             std::error_code ec;
             socket.send_to(asio::buffer(ack.bytes), batch.from[ack.index], 0, ec);
             if (ec != asio::error::would_block && ec != asio::error::try_again) break;  // sent, or a failure we ignore
-            auto [wait_ec] = co_await socket.async_wait(udp::socket::wait_write, asio::as_tuple(asio::use_awaitable));
+            auto [wait_ec] = co_await socket.async_wait(udp::socket::wait_write, asio::experimental::as_tuple(asio::use_awaitable));
             if (wait_ec) break;
         }
     }
@@ -90,11 +90,11 @@ asio::awaitable<void> run_datagram_task(udp::socket socket, std::shared_ptr<Host
     auto batch = std::make_unique<Batch>();
     asio::steady_timer pause(socket.get_executor());
     for (;;) {
-        auto [ec] = co_await socket.async_wait(udp::socket::wait_read, asio::as_tuple(asio::use_awaitable));
+        auto [ec] = co_await socket.async_wait(udp::socket::wait_read, asio::experimental::as_tuple(asio::use_awaitable));
         if (ec == asio::error::operation_aborted) co_return;
         if (ec || !collect(socket, *batch)) {
             pause.expires_after(5ms);
-            co_await pause.async_wait(asio::as_tuple(asio::use_awaitable));
+            co_await pause.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
             continue;
         }
         if (batch->count == 0) continue;

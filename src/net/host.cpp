@@ -4,14 +4,19 @@
 #include <asio/detached.hpp>
 #include <asio/strand.hpp>
 
+#include "core/advertisement.h"
 #include "core/data_files.h"
+#include "core/discovery.h"
+#include "core/endpoints.h"
 #include "core/identity.h"
 #include "core/store.h"
 #include "net/datagram_task.h"
+#include "net/discovery_task.h"
 #include "net/watchdog.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/host_info.h"
+#include "platform/service_advertiser.h"
 
 namespace korvex::net {
 
@@ -67,8 +72,22 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
                                                std::move(store));
     shared->set_ports(listeners.tcp_port, listeners.udp_port);
     shared->set_event_sink(std::move(notify_event));
-    (void)notify_status_changed;  // the discovery task will use it
+    // The first menu and the first handshakes already list the addresses.
+    shared->endpoints().publish(collect_local_endpoints(platform.system));
     outcome.shared = shared;
+
+    std::optional<AdvertisementConfig> advertisement;
+    if (platform.start_responder) {
+        auto responder = platform.start_responder();
+        if (responder) {
+            advertisement = AdvertisementConfig{shared->identity().host_id, outcome.host_name, shared->host_public(),
+                                                listeners.tcp_port, std::shared_ptr<ServiceAdvertiser>(std::move(*responder))};
+        } else {
+            outcome.advertisement_error = responder.error().text;
+        }
+    }
+    auto discovery = std::make_shared<DiscoveryCycle>(platform.system, platform.tailscale, shared->endpoints_handle(),
+                                                      std::move(advertisement), std::move(notify_status_changed));
 
     auto watchdog_strand = asio::make_strand(io);
     auto watchdog_wake = std::make_shared<WakeSignal>(watchdog_strand);
@@ -79,6 +98,7 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     spawn_datagram_task(io, std::move(listeners.udp_v4), shared);
     if (listeners.udp_v6) spawn_datagram_task(io, std::move(*listeners.udp_v6), shared);
     asio::co_spawn(watchdog_strand, run_input_watchdog(shared, watchdog_wake), asio::detached);
+    asio::co_spawn(io, run_discovery(std::move(discovery), shared, outcome.runtime->blocking()), asio::detached);
 
     outcome.runtime->start();
     return outcome;

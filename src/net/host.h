@@ -13,12 +13,15 @@
 
 #include "core/error.h"
 #include "core/host_core.h"
+#include "platform/service_advertiser.h"
 #include "net/host_shared.h"
 #include "net/listener.h"
 
 namespace korvex {
 class Environment;
 class SecretProtector;
+class SystemInfo;
+class TailscaleClient;
 }  // namespace korvex
 
 namespace korvex::net {
@@ -32,6 +35,11 @@ struct HostPlatform {
     SecretProtector& protector;
     InputSink& input_sink;
     SasAction& sas;
+    // Discovery's seams; they must outlive the runtime.
+    SystemInfo& system;
+    TailscaleClient& tailscale;
+    // Starts the mDNS responder; empty or failing: no advertisement.
+    std::function<Result<std::unique_ptr<ServiceAdvertiser>>()> start_responder;
 };
 
 struct HostOptions {
@@ -69,6 +77,8 @@ struct StartupOutcome {
     std::string data_dir;
     std::shared_ptr<HostShared> shared;
     std::uint16_t port = 0;
+    // Why the host is not advertised over mDNS, when it is not.
+    std::optional<std::string> advertisement_error;
 };
 
 // COMPUTERNAME, else HOSTNAME, else the platform's default; empty values are

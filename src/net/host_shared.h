@@ -10,11 +10,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "core/crypto.h"
+#include "core/endpoints.h"
 #include "core/frame.h"
 #include "core/host_core.h"
 #include "core/identity.h"
@@ -74,11 +74,6 @@ struct LockedCore {
     std::map<std::uint64_t, SessionEntry> sessions;
 };
 
-struct EndpointLists {
-    std::vector<std::string> lan;
-    std::vector<std::string> tailscale;
-};
-
 struct HostServices {
     FileSystem& fs;
     RandomSource& rng;
@@ -112,15 +107,10 @@ public:
         udp_port_ = udp;
     }
 
-    // Reachable endpoints as "address:port" texts, read by the handshakes.
-    EndpointLists endpoints() const {
-        std::shared_lock lock(endpoints_mutex_);
-        return endpoints_;
-    }
-    void set_endpoints(EndpointLists lists) {
-        std::unique_lock lock(endpoints_mutex_);
-        endpoints_ = std::move(lists);
-    }
+    // Where the host is reached; the discovery task publishes, the
+    // handshakes, the tray and the console read copies.
+    SharedEndpointSnapshot& endpoints() const { return *endpoints_; }
+    const std::shared_ptr<SharedEndpointSnapshot>& endpoints_handle() const { return endpoints_; }
 
     // Where host events go (the tray or the console); set before serving.
     void set_event_sink(std::function<void(const HostEvent&)> sink) { event_sink_ = std::move(sink); }
@@ -169,8 +159,7 @@ private:
     std::uint16_t tcp_port_ = 0;
     std::uint16_t udp_port_ = 0;
 
-    mutable std::shared_mutex endpoints_mutex_;
-    EndpointLists endpoints_;
+    std::shared_ptr<SharedEndpointSnapshot> endpoints_ = std::make_shared<SharedEndpointSnapshot>();
 
     std::function<void(const HostEvent&)> event_sink_;
     std::shared_ptr<WakeSignal> watchdog_wake_;

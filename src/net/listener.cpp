@@ -1,9 +1,10 @@
 #include "net/listener.h"
 
-#include <asio/as_tuple.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/steady_timer.hpp>
+#include <asio/ip/v6_only.hpp>
 #include <asio/strand.hpp>
 #include <asio/use_awaitable.hpp>
 
@@ -92,11 +93,11 @@ asio::awaitable<void> run_accept_loop(tcp::acceptor acceptor, std::shared_ptr<Ho
     for (;;) {
         // Each session gets a strand of its own: its tasks and wake-ups run serially.
         auto strand = asio::make_strand(acceptor.get_executor());
-        auto [ec, socket] = co_await acceptor.async_accept(strand, asio::as_tuple(asio::use_awaitable));
+        auto [ec, socket] = co_await acceptor.async_accept(strand, asio::experimental::as_tuple(asio::use_awaitable));
         if (ec == asio::error::operation_aborted) co_return;
         if (ec) {
             pause.expires_after(50ms);
-            co_await pause.async_wait(asio::as_tuple(asio::use_awaitable));
+            co_await pause.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
             continue;
         }
         std::error_code peer_ec;

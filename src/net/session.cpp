@@ -1,6 +1,6 @@
 #include "net/session.h"
 
-#include <asio/as_tuple.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
@@ -52,7 +52,7 @@ void remove_client(HostShared& host, const std::string& client_id) {
         bool saved = removed && save_store(host.services().fs, locked.core.store).has_value();
         for (auto& [id, entry] : locked.sessions) {
             if (entry.client_id != client_id) continue;
-            entry.channel->push({SessionCommand::Kind::RemovedByUser});
+            entry.channel->push({SessionCommand::Kind::RemovedByUser, MessageType::SessionClosed, {}});
             // No input of a removed device is injected from here on; this
             // releases what it held if it was the owner.
             locked.input.remove_client(id);
@@ -106,8 +106,8 @@ private:
             if (!command_ready && !readable) {
                 auto& timer = channel_->wake().timer();
                 timer.expires_after(kReadTimeout);
-                auto woke = co_await (timer.async_wait(asio::as_tuple(asio::use_awaitable)) ||
-                                      socket_.async_wait(tcp::socket::wait_read, asio::as_tuple(asio::use_awaitable)));
+                auto woke = co_await (timer.async_wait(asio::experimental::as_tuple(asio::use_awaitable)) ||
+                                      socket_.async_wait(tcp::socket::wait_read, asio::experimental::as_tuple(asio::use_awaitable)));
                 if (woke.index() == 0) {
                     auto [timer_ec] = std::get<0>(woke);
                     if (!timer_ec) co_return;  // read time-out
@@ -154,11 +154,13 @@ private:
     }
 
     asio::awaitable<bool> handle_handshake(const Frame& frame) {
-        EndpointLists endpoints = host_->endpoints();
+        const EndpointSnapshot snapshot = host_->endpoints().read();
+        const auto lan = lan_endpoints(snapshot, host_->tcp_port());
+        const auto tailscale = tailscale_endpoints(snapshot, host_->tcp_port());
         std::uint64_t now = host_->services().clock.unix_now();
         HandshakeOutcome outcome = host_->with_core([&](LockedCore& locked) {
             HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
-                                 endpoints.lan, endpoints.tailscale, host_->device_type(), host_->services().rng,
+                                 lan, tailscale, host_->device_type(), host_->services().rng,
                                  host_->services().fs, now};
             return handle_handshake_frame(handshake_, frame.type, frame.body, locked.core, ctx, peer_text_);
         });
@@ -240,8 +242,8 @@ private:
         auto frame = encode_frame(type, as_bytes(body), crypto_ ? &*crypto_ : nullptr);
         if (!frame) co_return false;
         write_timer_.expires_after(kWriteTimeout);
-        auto result = co_await (asio::async_write(socket_, asio::buffer(*frame), asio::as_tuple(asio::use_awaitable)) ||
-                                write_timer_.async_wait(asio::as_tuple(asio::use_awaitable)));
+        auto result = co_await (asio::async_write(socket_, asio::buffer(*frame), asio::experimental::as_tuple(asio::use_awaitable)) ||
+                                write_timer_.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
         if (result.index() != 0) co_return false;
         auto [ec, n] = std::get<0>(result);
         co_return !ec;

@@ -4,7 +4,7 @@
 // notification that races with the start of a wait is never lost: it runs
 // either before the task looks at its condition or while it waits.
 #include <asio/any_io_executor.hpp>
-#include <asio/as_tuple.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/awaitable.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
@@ -29,7 +29,7 @@ public:
     // True when woken, false when the time ran out.
     asio::awaitable<bool> wait_for(std::chrono::steady_clock::duration limit) {
         timer_.expires_after(limit);
-        auto [ec] = co_await timer_.async_wait(asio::as_tuple(asio::use_awaitable));
+        auto [ec] = co_await timer_.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
         co_return static_cast<bool>(ec);
     }
 

@@ -18,7 +18,7 @@ asio::awaitable<void> run_input_watchdog(std::shared_ptr<HostShared> host, std::
             continue;
         }
         tick.expires_after(250ms);
-        co_await tick.async_wait(asio::as_tuple(asio::use_awaitable));
+        co_await tick.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
         std::uint64_t now = host->monotonic_ms();
         host->with_core([now](LockedCore& locked) { locked.input.input_watchdog(now); });
     }

@@ -29,7 +29,11 @@ constexpr DWORD kPending = 9506;
 struct FakeDns {
     std::mutex mutex;
     std::condition_variable changed;
+    // Calls and completions in the order the advertiser saw them: a completion
+    // is logged as it is delivered, before its callback runs.
     std::vector<std::string> log;
+    // Completions whose callback has returned.
+    std::vector<std::string> delivered;
     int instances_alive = 0;
 
     // What the last constructed instance was given.
@@ -53,7 +57,8 @@ struct FakeDns {
     }
     bool wait_for_entry(const std::string& entry) {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 5s, [&] { return std::find(log.begin(), log.end(), entry) != log.end(); });
+        return changed.wait_for(lock, 5s,
+                                [&] { return std::find(delivered.begin(), delivered.end(), entry) != delivered.end(); });
     }
     void release_held() {
         std::vector<PDNS_SERVICE_REGISTER_REQUEST> requests;
@@ -97,8 +102,11 @@ void FakeDns::complete_later(PDNS_SERVICE_REGISTER_REQUEST request, DWORD status
         const std::string instance_name = narrow_ascii(request->pServiceInstance->pszInstanceName);
         // The system hands back an instance of its own, which the callee frees.
         PDNS_SERVICE_INSTANCE returned = make_instance();
-        request->pRegisterCompletionCallback(status, request->pQueryContext, returned);
         note(what + " " + instance_name);
+        request->pRegisterCompletionCallback(status, request->pQueryContext, returned);
+        std::lock_guard done(mutex);
+        delivered.push_back(what + " " + instance_name);
+        changed.notify_all();
     });
 }
 

@@ -16,6 +16,9 @@
 #include "platform/random_source.h"
 #include "platform/sas_action.h"
 #include "platform/secret_protector.h"
+#include "platform/service_advertiser.h"
+#include "platform/system_info.h"
+#include "platform/tailscale_client.h"
 
 int main() {
     using namespace korvex;
@@ -29,8 +32,11 @@ int main() {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     auto sink = make_os_input_sink();
     auto protector = make_os_secret_protector();
-    net::HostPlatform platform{os_file_system(), os_random(), system_clock(), os_environment(), *protector, *sink,
-                               os_sas_action()};
+    auto system = make_os_system_info();
+    auto tailscale = make_os_tailscale_client();
+    net::HostPlatform platform{os_file_system(), os_random(),  system_clock(),    os_environment(),
+                               *protector,       *sink,        os_sas_action(),   *system,
+                               *tailscale,       &start_os_service_advertiser};
     posix::Console* console_ptr = nullptr;
     std::mutex console_mutex;
     auto started = net::start_host(
@@ -45,6 +51,8 @@ int main() {
         return 1;
     }
     if (auto notice = input_injection_notice()) std::cout << *notice << std::endl;
+    if (started->advertisement_error)
+        std::cout << "Not advertised over mDNS: " << *started->advertisement_error << std::endl;
     std::cout << "Korvex host listening on port " << started->port << " (data folder: "
               << (started->data_dir.empty() ? "." : started->data_dir) << ")" << std::endl;
     std::thread([&, stop_signals] {
