@@ -1,7 +1,7 @@
 #pragma once
-// The periodic discovery task: one cycle on the blocking pool, then a pause,
-// for as long as the runtime runs.
-#include <asio/awaitable.hpp>
+// The periodic discovery task: one cycle on the blocking pool, then a pause
+// on the runtime's timer, for as long as the runtime runs.
+#include <asio/io_context.hpp>
 #include <asio/thread_pool.hpp>
 #include <memory>
 
@@ -13,7 +13,7 @@ namespace korvex::net {
 
 class HostShared;
 
-asio::awaitable<void> run_discovery(std::shared_ptr<DiscoveryCycle> cycle, std::shared_ptr<HostShared> host,
-                                    asio::thread_pool& blocking);
+void spawn_discovery(asio::io_context& io, asio::thread_pool& blocking, std::shared_ptr<DiscoveryCycle> cycle,
+                     std::shared_ptr<HostShared> host);
 
 }  // namespace korvex::net

@@ -98,7 +98,7 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     spawn_datagram_task(io, std::move(listeners.udp_v4), shared);
     if (listeners.udp_v6) spawn_datagram_task(io, std::move(*listeners.udp_v6), shared);
     asio::co_spawn(watchdog_strand, run_input_watchdog(shared, watchdog_wake), asio::detached);
-    asio::co_spawn(io, run_discovery(std::move(discovery), shared, outcome.runtime->blocking()), asio::detached);
+    spawn_discovery(io, outcome.runtime->blocking(), std::move(discovery), shared);
 
     outcome.runtime->start();
     return outcome;
