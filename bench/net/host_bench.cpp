@@ -1,0 +1,447 @@
+// The host's network path on loopback, each figure next to a bare baseline
+// measured in the same run on the same machine:
+//   (a) datagram input events per second through the whole host, against
+//       receive + AEAD open of the same datagrams on a plain socket;
+//   (b) one-way latency from the client's send to the sink call, against a
+//       plain UDP send/receive pair;
+//   (c) authentication handshakes per second, against the crypto of both
+//       sides of a handshake alone;
+//   (d) resident memory of an idle korvex-host process and per idle
+//       connection.
+// A program that prints figures; it judges nothing.
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/config.h"
+#include "client/connection.h"
+#include "client/datagram_sender.h"
+#include "client/events.h"
+#include "core/crypto.h"
+#include "core/datagram.h"
+#include "net/host.h"
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/random_source.h"
+#include "platform/sas_action.h"
+#include "platform/secret_protector.h"
+#include "platform/system_info.h"
+#include "platform/tailscale_client.h"
+
+namespace korvex::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Counts key injections and stamps the last one; injects nothing.
+class StampingSink final : public InputSink {
+public:
+    std::atomic<std::uint64_t> keys{0};
+    std::atomic<std::int64_t> last_ns{0};
+    void key(KeyCode, bool) override {
+        last_ns.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        keys.fetch_add(1, std::memory_order_release);
+    }
+    void mouse_move(std::int32_t, std::int32_t) override {}
+    void mouse_button(std::uint8_t, bool) override {}
+    void wheel(std::int32_t) override {}
+    void hwheel(std::int32_t) override {}
+    void type_text(std::span<const char16_t>) override {}
+    Status lock_workstation() override { return {}; }
+    void keep_awake() override {}
+    void set_clipboard(std::string_view) override {}
+    void adjust_brightness(bool) override {}
+};
+
+class DataDirEnvironment final : public Environment {
+public:
+    explicit DataDirEnvironment(std::string dir) : dir_(std::move(dir)) {}
+    std::optional<std::string> get(std::string_view name) const override {
+        if (name == "RC_DATA_DIR") return dir_;
+        return os_environment().get(name);
+    }
+
+private:
+    std::string dir_;
+};
+
+class LoopbackOnly final : public SystemInfo {
+public:
+    Result<std::vector<IpAddress>> interface_addresses() override { return std::vector{IpAddress::v4(127, 0, 0, 1)}; }
+};
+
+std::string temp_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvex-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    return pattern;
+}
+
+InputEvent key_press(bool down, std::uint64_t seq) {
+    InputEvent event = client::key_event(0x04, down ? client::KeyAction::Down : client::KeyAction::Up);
+    event.seq = seq;
+    return event;
+}
+
+struct Percentiles {
+    double p50_us, p99_us;
+};
+
+Percentiles percentiles(std::vector<double> samples_us) {
+    std::sort(samples_us.begin(), samples_us.end());
+    auto at = [&](double q) { return samples_us[static_cast<std::size_t>(q * static_cast<double>(samples_us.size() - 1))]; };
+    return {at(0.50), at(0.99)};
+}
+
+// Plain UDP on loopback: a bound receiver and a connected sender.
+struct UdpPair {
+    int receiver = -1, sender = -1;
+    UdpPair() {
+        receiver = socket(AF_INET, SOCK_DGRAM, 0);
+        sender = socket(AF_INET, SOCK_DGRAM, 0);
+        int size = 1 << 20;
+        setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length);
+        connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ~UdpPair() {
+        close(receiver);
+        close(sender);
+    }
+};
+
+// Keeps at most `window` events in flight: the sender runs ahead of the
+// receiver by that much, so neither side's buffers overflow and the figure
+// is the slower side's rate.
+template <typename Send, typename Done>
+double windowed_rate(std::uint64_t count, std::uint64_t window, Send send, Done done) {
+    const auto start = Clock::now();
+    for (std::uint64_t i = 0; i < count; ++i) {
+        while (i - done() >= window) std::this_thread::yield();
+        send(i);
+    }
+    while (done() < count) {
+        if (seconds_since(start) > 60) {
+            std::printf("  (gave up: %llu of %llu arrived)\n", static_cast<unsigned long long>(done()),
+                        static_cast<unsigned long long>(count));
+            break;
+        }
+        std::this_thread::yield();
+    }
+    return static_cast<double>(done()) / seconds_since(start);
+}
+
+class BenchHost {
+public:
+    BenchHost() : data_(temp_dir()), env_(data_), protector_(make_os_secret_protector()) {
+        net::HostPlatform platform{os_file_system(), os_random(), system_clock(), env_, *protector_, sink,
+                                   os_sas_action(),  system_,     *tailscale_,    nullptr};
+        auto started = net::start_host(platform, net::HostOptions{.first_port = 0, .last_port = 0},
+                                       [](const HostEvent&) {}, [] {});
+        if (!started) {
+            std::fprintf(stderr, "host did not start: %s\n", started.error().text.c_str());
+            std::exit(1);
+        }
+        host_ = std::move(*started);
+    }
+    ~BenchHost() {
+        net::stop_host(host_);
+        std::filesystem::remove_all(data_);
+    }
+    net::HostShared& shared() { return *host_.shared; }
+    std::uint16_t port() const { return host_.port; }
+
+    StampingSink sink;
+
+private:
+    std::string data_;
+    DataDirEnvironment env_;
+    std::unique_ptr<SecretProtector> protector_;
+    LoopbackOnly system_;
+    std::unique_ptr<TailscaleClient> tailscale_ = make_os_tailscale_client();
+    net::StartupOutcome host_;
+};
+
+// A paired, established client whose session is kept alive by pings from a
+// thread of its own while the benchmark sends datagrams.
+class PairedClient {
+public:
+    explicit PairedClient(BenchHost& host) : identity_(client::new_client_identity(os_random())) {
+        if (!connection_.connect("127.0.0.1", host.port(), 5s) ||
+            !connection_.pair(identity_, net::start_pairing(host.shared()), "Bench", "Loopback",
+                              host.shared().host_public())) {
+            std::fprintf(stderr, "pairing failed\n");
+            std::exit(1);
+        }
+        auto sender = client::DatagramSender::open(connection_);
+        if (!sender) {
+            std::fprintf(stderr, "datagram sender: %s\n", sender.error().text.c_str());
+            std::exit(1);
+        }
+        sender_.emplace(std::move(*sender));
+        key_ = *connection_.session_key();
+        pinger_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            while (!stop_) {
+                if (cv_.wait_for(lock, 3s, [this] { return stop_; })) break;
+                (void)connection_.ping(1);
+            }
+        });
+    }
+    ~PairedClient() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        pinger_.join();
+    }
+    client::DatagramSender& sender() { return *sender_; }
+    const Key32& session_key() const { return key_; }
+    const client::ClientIdentity& identity() const { return identity_; }
+
+private:
+    client::ClientIdentity identity_;
+    client::Connection connection_;
+    std::optional<client::DatagramSender> sender_;
+    Key32 key_{};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool stop_ = false;
+    std::thread pinger_;
+};
+
+void datagram_throughput(BenchHost& host, PairedClient& client, std::uint64_t& next_seq) {
+    constexpr std::uint64_t kCount = 200'000, kWindow = 64;
+    std::vector<InputDatagram> sealed;
+    sealed.reserve(kCount);
+    for (std::uint64_t i = 0; i < kCount; ++i)
+        sealed.push_back(seal_input_datagram(client.session_key(), key_press(i % 2 == 0, next_seq + i)));
+
+    // Bare: receive and open on a plain socket, one thread, as fast as it goes.
+    UdpPair pair;
+    std::atomic<std::uint64_t> opened{0};
+    std::thread receiver([&] {
+        std::array<std::uint8_t, 64> buffer{};
+        while (opened.load(std::memory_order_relaxed) < kCount) {
+            ssize_t n = recv(pair.receiver, buffer.data(), buffer.size(), 0);
+            if (n <= 0) break;
+            if (open_input_datagram(client.session_key(), ByteView(buffer.data(), static_cast<std::size_t>(n))))
+                opened.fetch_add(1, std::memory_order_release);
+        }
+    });
+    double bare = windowed_rate(
+        kCount, kWindow, [&](std::uint64_t i) { send(pair.sender, sealed[i].data(), sealed[i].size(), 0); },
+        [&] { return opened.load(std::memory_order_acquire); });
+    receiver.join();
+
+    // The host: listener, batch receive, client lookup, open, replay window,
+    // dispatch and the sink, behind the host's lock.
+    const std::uint64_t before = host.sink.keys.load();
+    double whole = windowed_rate(
+        kCount, kWindow, [&](std::uint64_t i) { (void)client.sender().send_raw(ByteView(sealed[i].data(), sealed[i].size())); },
+        [&] { return host.sink.keys.load(std::memory_order_acquire) - before; });
+    next_seq += kCount;
+
+    std::printf("(a) datagram events: host %.0f/s, bare receive+open %.0f/s, host at %.0f%% of bare (target >= 50%%)\n",
+                whole, bare, 100.0 * whole / bare);
+}
+
+void datagram_latency(BenchHost& host, PairedClient& client, std::uint64_t& next_seq) {
+    constexpr int kSamples = 3000;
+    std::vector<double> host_us, bare_us;
+    for (int i = 0; i < kSamples; ++i) {
+        auto sealed = seal_input_datagram(client.session_key(), key_press(i % 2 == 0, next_seq++));
+        const std::uint64_t before = host.sink.keys.load(std::memory_order_acquire);
+        const auto sent = Clock::now();
+        (void)client.sender().send_raw(ByteView(sealed.data(), sealed.size()));
+        while (host.sink.keys.load(std::memory_order_acquire) == before) {
+        }
+        const auto arrived = Clock::time_point(Clock::duration(host.sink.last_ns.load()));
+        host_us.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
+    }
+
+    UdpPair pair;
+    std::atomic<std::int64_t> received_ns{0};
+    std::atomic<int> received{0};
+    std::thread receiver([&] {
+        std::array<std::uint8_t, 64> buffer{};
+        for (int i = 0; i < kSamples; ++i) {
+            if (recv(pair.receiver, buffer.data(), buffer.size(), 0) <= 0) break;
+            received_ns.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+            received.fetch_add(1, std::memory_order_release);
+        }
+    });
+    std::array<std::uint8_t, kInputDatagramSize> payload{};
+    for (int i = 0; i < kSamples; ++i) {
+        const auto sent = Clock::now();
+        send(pair.sender, payload.data(), payload.size(), 0);
+        while (received.load(std::memory_order_acquire) == i) {
+        }
+        const auto arrived = Clock::time_point(Clock::duration(received_ns.load()));
+        bare_us.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
+    }
+    receiver.join();
+
+    auto h = percentiles(host_us), b = percentiles(bare_us);
+    std::printf("(b) send-to-sink latency: host p50 %.1f us p99 %.1f us; bare UDP p50 %.1f us p99 %.1f us; "
+                "p99 ratio %.2f (target <= 1.5)\n",
+                h.p50_us, h.p99_us, b.p50_us, b.p99_us, h.p99_us / b.p99_us);
+}
+
+void handshake_rate(BenchHost& host, const client::ClientIdentity& identity) {
+    constexpr int kCount = 400;
+    const Key32 host_public = host.shared().host_public();
+    auto start = Clock::now();
+    int done = 0;
+    for (int i = 0; i < kCount; ++i) {
+        client::Connection c;
+        if (c.connect("127.0.0.1", host.port(), 5s) && c.authenticate(identity, host_public)) ++done;
+    }
+    double whole = done / seconds_since(start);
+
+    // Both sides' crypto of one handshake: an ephemeral key pair and a shared
+    // secret each, the host's signature of the challenge checked by the
+    // client, the client's signature checked by the host, and each side's key
+    // derivation.
+    const Key32 host_seed = host.shared().identity().seed;
+    Nonce16 nonce{};
+    std::uint64_t sink = 0;
+    start = Clock::now();
+    for (int i = 0; i < kCount; ++i) {
+        auto client_eph = x25519_keypair(os_random());
+        auto host_eph = x25519_keypair(os_random());
+        Bytes transcript = auth_transcript(identity.client_id, host.shared().identity().host_id, client_eph.public_key,
+                                           host_eph.public_key, nonce, nonce);
+        Signature host_sig = ed25519_sign(host_seed, transcript);
+        sink += ed25519_verify(host_public, transcript, host_sig);
+        Signature client_sig = ed25519_sign(identity.seed, transcript);
+        sink += ed25519_verify(identity.public_key(), transcript, client_sig);
+        Key32 a = x25519_shared(client_eph.private_key, host_eph.public_key);
+        Key32 b = x25519_shared(host_eph.private_key, client_eph.public_key);
+        sink += derive_auth_session_key(a, nonce, nonce, transcript)[0];
+        sink += derive_auth_session_key(b, nonce, nonce, transcript)[0];
+    }
+    double bare = kCount / seconds_since(start);
+    std::printf("(c) authentication handshakes: host %.0f/s (%d of %d), bare crypto of both sides %.0f/s, "
+                "host at %.0f%% of bare (target >= 70%%) [%llu]\n",
+                whole, done, kCount, bare, 100.0 * whole / bare, static_cast<unsigned long long>(sink % 2));
+}
+
+long resident_kib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+void idle_memory(const char* host_program) {
+    constexpr int kConnections = 1000;
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+
+    const std::string data = temp_dir();
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_t child = fork();
+    if (child == 0) {
+        setenv("RC_DATA_DIR", data.c_str(), 1);
+        dup2(out[1], STDOUT_FILENO);
+        int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, STDIN_FILENO);
+        execl(host_program, host_program, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* output = fdopen(out[0], "r");
+    int port = 0;
+    char line[512];
+    while (port == 0 && std::fgets(line, sizeof line, output) != nullptr)
+        std::sscanf(line, "Korvex host listening on port %d", &port);
+    if (port == 0) {
+        std::printf("(d) korvex-host did not start\n");
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+        return;
+    }
+    std::this_thread::sleep_for(1s);
+    const long idle = resident_kib(child);
+
+    std::vector<int> sockets;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < kConnections; ++i) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            if (s >= 0) close(s);
+            break;
+        }
+        sockets.push_back(s);
+    }
+    std::this_thread::sleep_for(2s);  // well inside the 10-second idle limit
+    const long loaded = resident_kib(child);
+    for (int s : sockets) close(s);
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+    std::fclose(output);
+    std::filesystem::remove_all(data);
+    std::printf("(d) korvex-host resident memory: idle %ld KiB; with %zu idle connections %ld KiB, "
+                "%.1f KiB per connection\n",
+                idle, sockets.size(), loaded,
+                sockets.empty() ? 0.0 : static_cast<double>(loaded - idle) / static_cast<double>(sockets.size()));
+}
+
+}  // namespace
+}  // namespace korvex::bench
+
+int main(int argc, char** argv) {
+    using namespace korvex;
+    std::signal(SIGPIPE, SIG_IGN);
+    crypto_init();
+    std::printf("Loopback, %u hardware threads\n", std::thread::hardware_concurrency());
+    {
+        bench::BenchHost host;
+        bench::PairedClient client(host);
+        std::uint64_t seq = 1;
+        bench::datagram_throughput(host, client, seq);
+        bench::datagram_latency(host, client, seq);
+        bench::handshake_rate(host, client.identity());
+    }
+    const char* program = argc > 1 ? argv[1] : KORVEX_HOST_PROGRAM;
+    bench::idle_memory(program);
+    return 0;
+}
