@@ -27,16 +27,9 @@ daemons_only=0
 
 # ---- packages -------------------------------------------------------------
 
-need=()
-for p in dbus avahi-daemon avahi-utils; do
-    [[ $(dpkg-query -W -f '${db:Status-Status}' "$p" 2>/dev/null) == installed ]] || need+=("$p")
-done
-if [[ ${#need[@]} -gt 0 ]]; then
-    [[ $(id -u) == 0 ]] || die "missing packages ${need[*]} (run as root to install them)"
-    log "installing ${need[*]}"
-    apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
-fi
+# shellcheck source=lib.sh
+source scripts/lib.sh
+ensure_packages dbus avahi-daemon avahi-utils
 
 # ---- D-Bus system bus -----------------------------------------------------
 
@@ -118,9 +111,13 @@ trap cleanup EXIT
 
 name="korvex-check-$$"
 log "starting $host as \"$name\""
-# The console reads standard input; keep it open and silent.
+# The console reads standard input; keep it open and silent through a FIFO
+# this shell holds (a helper process holding it would outlive the script and
+# keep a caller's pipe open).
+mkfifo "$data_dir/console"
+exec 3<>"$data_dir/console"
 # COMPUTERNAME would win over HOSTNAME, even empty: make sure it is unset.
-env -u COMPUTERNAME RC_DATA_DIR="$data_dir" HOSTNAME="$name" "$host" < <(sleep 60) >"$host_log" 2>&1 &
+env -u COMPUTERNAME RC_DATA_DIR="$data_dir" HOSTNAME="$name" "$host" <"$data_dir/console" >"$host_log" 2>&1 &
 host_pid=$!
 
 found=""

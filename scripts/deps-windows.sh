@@ -29,30 +29,8 @@ trap '[[ -z $work ]] || rm -rf "$work"' EXIT
 log() { echo "deps-windows: $*" >&2; }
 die() { log "error: $*"; exit 1; }
 
-apt_updated=0
-apt_update_once() {
-    if [[ $apt_updated == 0 ]]; then
-        log "apt-get update"
-        apt-get update -qq >&2 || die "apt-get update failed"
-        apt_updated=1
-    fi
-}
-
-as_root() {
-    if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
-}
-
-ensure_packages() {
-    local missing=() p
-    for p in "$@"; do
-        [[ $(dpkg-query -W -f '${db:Status-Status}' "$p" 2>/dev/null) == installed ]] || missing+=("$p")
-    done
-    [[ ${#missing[@]} == 0 ]] && return 0
-    log "installing ${missing[*]}"
-    apt_update_once
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2 \
-        || die "apt-get install ${missing[*]} failed"
-}
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 installed_version() { dpkg-query -W -f '${Version}' "$1"; }
 
