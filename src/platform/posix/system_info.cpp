@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/socket_address.h"
+
 namespace korvex {
 namespace {
 
@@ -29,21 +31,8 @@ public:
         std::unique_ptr<ifaddrs, IfaddrsFree> list(raw);
         std::vector<IpAddress> out;
         for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-            const sockaddr* address = entry->ifa_addr;
-            if (address == nullptr) continue;
-            if (address->sa_family == AF_INET) {
-                sockaddr_in v4{};
-                std::memcpy(&v4, address, sizeof v4);
-                IpAddress::V4Bytes bytes{};
-                std::memcpy(bytes.data(), &v4.sin_addr, bytes.size());
-                out.push_back(IpAddress::v4(bytes));
-            } else if (address->sa_family == AF_INET6) {
-                sockaddr_in6 v6{};
-                std::memcpy(&v6, address, sizeof v6);
-                IpAddress::V6Bytes bytes{};
-                std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
-                out.push_back(IpAddress::v6(bytes));
-            }
+            // getifaddrs sizes each address for its family.
+            if (auto ip = ip_from_sockaddr(entry->ifa_addr, sizeof(sockaddr_storage))) out.push_back(*ip);
         }
         return out;
     }

@@ -8,9 +8,10 @@
 
 #include <iphlpapi.h>
 
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
+#include "platform/socket_address.h"
 #include "platform/win32/win32_support.h"
 
 namespace korvex {
@@ -37,23 +38,9 @@ public:
         for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
              adapter = adapter->Next) {
             for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
-                const SOCKADDR* address = unicast->Address.lpSockaddr;
-                if (address == nullptr) continue;
-                if (address->sa_family == AF_INET &&
-                    unicast->Address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in))) {
-                    sockaddr_in v4{};
-                    std::memcpy(&v4, address, sizeof v4);
-                    IpAddress::V4Bytes bytes{};
-                    std::memcpy(bytes.data(), &v4.sin_addr, bytes.size());
-                    out.push_back(IpAddress::v4(bytes));
-                } else if (address->sa_family == AF_INET6 &&
-                           unicast->Address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in6))) {
-                    sockaddr_in6 v6{};
-                    std::memcpy(&v6, address, sizeof v6);
-                    IpAddress::V6Bytes bytes{};
-                    std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
-                    out.push_back(IpAddress::v6(bytes));
-                }
+                auto ip = ip_from_sockaddr(unicast->Address.lpSockaddr,
+                                           static_cast<std::size_t>(std::max(unicast->Address.iSockaddrLength, 0)));
+                if (ip) out.push_back(*ip);
             }
         }
         return out;
