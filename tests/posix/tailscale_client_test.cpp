@@ -18,7 +18,7 @@
 #include <optional>
 #include <thread>
 
-#include "core/discovery.h"
+#include "support/tailscale_client_cases.h"
 
 namespace korvex {
 namespace {
@@ -67,7 +67,7 @@ private:
 // line, then behaves as told.
 class LocalApiServer {
 public:
-    enum class Mode { Respond, NeverAnswer, Trickle };
+    using Mode = test::tailscale_cases::ServerMode;
 
     LocalApiServer(const fs::path& socket_path, Mode mode, std::string response = {})
         : mode_(mode), response_(std::move(response)) {
@@ -145,146 +145,33 @@ fs::path fake_tailscale_dir() {
     return self.parent_path() / "fake-tailscale";
 }
 
-const std::string kStatusBody = R"({"Self":{"DNSName":"api-host.example.","TailscaleIPs":["100.101.102.103"]}})";
-
-struct Fixture {
-    TempDir dir;
-    fs::path socket = dir.path() / "tailscaled.sock";
-    ScopedEnv path{"PATH", fake_tailscale_dir().string() + ":/usr/bin:/bin"};
-    std::unique_ptr<TailscaleClient> client = make_os_tailscale_client({socket.string(), "tailscale"});
+struct PosixPlatform {
+    struct Fixture {
+        TempDir temp;
+        fs::path socket = temp.path() / "tailscaled.sock";
+        ScopedEnv path{"PATH", fake_tailscale_dir().string() + ":/usr/bin:/bin"};
+        std::unique_ptr<TailscaleClient> client = make_os_tailscale_client({socket.string(), "tailscale"});
+        const fs::path& dir() const { return temp.path(); }
+    };
+    struct Server : LocalApiServer {
+        Server(const Fixture& f, Mode mode, std::string response) : LocalApiServer(f.socket, mode, std::move(response)) {}
+    };
+    struct Env : ScopedEnv {
+        Env(const char* name, const std::string& value) : ScopedEnv(name, value) {}
+    };
+    static std::unique_ptr<ScopedEnv> empty_path(const Fixture& f) {
+        fs::create_directories(f.dir() / "empty");
+        return std::make_unique<ScopedEnv>("PATH", (f.dir() / "empty").string());
+    }
 };
 
-TEST(PosixTailscaleClient, LocalApiSendsTheRequestAndReadsUntilClose) {
-    Fixture f;
-    const std::string response = "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + kStatusBody;
-    LocalApiServer server(f.socket, LocalApiServer::Mode::Respond, response);
-    auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes);
-    ASSERT_TRUE(got) << got.error().text;
-    EXPECT_EQ(*got, response);
-    EXPECT_EQ(server.request(),
-              "GET /localapi/v0/status HTTP/1.0\r\nHost: local-tailscaled.sock\r\nSec-Tailscale: localapi\r\n"
-              "Connection: close\r\n\r\n");
-}
+KORVEX_TAILSCALE_CLIENT_CASES(PosixTailscaleClient, PosixPlatform)
 
-TEST(PosixTailscaleClient, LocalApiFailures) {
-    {
-        Fixture f;  // nobody listening
-        auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes);
-        EXPECT_FALSE(got);
-    }
-    {
-        Fixture f;
-        LocalApiServer server(f.socket, LocalApiServer::Mode::Respond, "HTTP/1.0 200 OK\r\n\r\n" + kStatusBody);
-        auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, 40);
-        ASSERT_FALSE(got);
-        EXPECT_NE(got.error().text.find("too long"), std::string::npos) << got.error().text;
-    }
-    {
-        Fixture f;
-        auto client = make_os_tailscale_client({(f.dir.path() / std::string(200, 'x')).string(), "tailscale"});
-        EXPECT_FALSE(client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes));
-    }
-}
-
-// The deadline covers the whole exchange: a server that never answers, or
-// one that answers a byte at a time for ever, is given up on after 800 ms.
-TEST(PosixTailscaleClient, SlowLocalApiIsAbandonedAfterTheDeadline) {
-    for (auto mode : {LocalApiServer::Mode::NeverAnswer, LocalApiServer::Mode::Trickle}) {
-        Fixture f;
-        LocalApiServer server(f.socket, mode);
-        const auto start = SteadyClock::now();
-        auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes);
-        const auto elapsed = SteadyClock::now() - start;
-        EXPECT_FALSE(got);
-        EXPECT_GE(elapsed, 750ms);
-        EXPECT_LT(elapsed, 5s);
-    }
-}
-
-TEST(PosixTailscaleClient, StatusComesFromTheLocalApiOrElseFromTheCommand) {
-    struct Case {
-        const char* what;
-        std::optional<std::string> api_response;  // none: the server never answers
-        const char* command_mode;
-        std::optional<std::string> dns_name;  // "-": no status
-    };
-    const Case cases[] = {
-        {"200 accepted", "HTTP/1.0 200 OK\r\n\r\n" + kStatusBody, "fail", "api-host.example."},
-        {"403 falls back to the command", "HTTP/1.0 403 Forbidden\r\n\r\n" + kStatusBody, "json",
-         "fake-host.tail0000.ts.net."},
-        {"silent server falls back to the command", std::nullopt, "json", "fake-host.tail0000.ts.net."},
-        {"both fail", "HTTP/1.0 500 Internal Server Error\r\n\r\n", "fail", "-"},
-    };
-    for (const auto& c : cases) {
-        Fixture f;
-        ScopedEnv mode("KORVEX_FAKE_TAILSCALE_MODE", c.command_mode);
-        LocalApiServer server(f.socket,
-                              c.api_response ? LocalApiServer::Mode::Respond : LocalApiServer::Mode::NeverAnswer,
-                              c.api_response.value_or(""));
-        auto status = fetch_ts_status(*f.client, /*has_tailscale_address=*/true);
-        if (c.dns_name == "-") {
-            EXPECT_FALSE(status) << c.what;
-            continue;
-        }
-        ASSERT_TRUE(status && status->self) << c.what;
-        EXPECT_EQ(status->self->dns_name, c.dns_name) << c.what;
-    }
-}
-
-TEST(PosixTailscaleClient, CommandOutcomes) {
-    struct Case {
-        const char* mode;
-        bool ok;
-        int exit_code;
-    };
-    const Case cases[] = {{"json", true, 0}, {"fail", true, 1}, {"", true, 2}};
-    for (const auto& c : cases) {
-        Fixture f;
-        ScopedEnv mode("KORVEX_FAKE_TAILSCALE_MODE", c.mode);
-        auto out = f.client->run_status_command(kStatusCommandLimit, kMaxStatusBytes);
-        ASSERT_EQ(out.has_value(), c.ok) << c.mode;
-        EXPECT_EQ(out->exit_code, c.exit_code) << c.mode;
-        if (c.exit_code == 0) {
-            // Standard output alone: what the tool wrote to standard error stays out.
-            auto status = parse_ts_status(out->standard_output);
-            ASSERT_TRUE(status) << out->standard_output;
-            EXPECT_EQ(status->self->dns_name, "fake-host.tail0000.ts.net.");
-        }
-    }
-}
-
-TEST(PosixTailscaleClient, CommandMissingOrTooTalkative) {
-    Fixture f;
-    {
-        TempDir empty;
-        ScopedEnv path("PATH", empty.path().string());
-        EXPECT_FALSE(f.client->run_status_command(kStatusCommandLimit, kMaxStatusBytes));
-    }
-    ScopedEnv mode("KORVEX_FAKE_TAILSCALE_MODE", "json");
-    auto out = f.client->run_status_command(kStatusCommandLimit, 20);
-    ASSERT_FALSE(out);
-    EXPECT_NE(out.error().text.find("too much"), std::string::npos) << out.error().text;
-}
-
-TEST(PosixTailscaleClient, HungCommandIsKilledAtTheTimeLimit) {
-    Fixture f;
-    const fs::path beat = f.dir.path() / "beat";
-    ScopedEnv mode("KORVEX_FAKE_TAILSCALE_MODE", "hang");
-    ScopedEnv beat_env("KORVEX_FAKE_TAILSCALE_BEAT", beat.string());
-    const auto start = SteadyClock::now();
-    auto out = f.client->run_status_command(1s, kMaxStatusBytes);
-    const auto elapsed = SteadyClock::now() - start;
-    ASSERT_FALSE(out);
-    EXPECT_GE(elapsed, 950ms);
-    EXPECT_LT(elapsed, 5s);
-
-    // The program really ran, and no longer does: its heartbeat has stopped.
-    std::error_code ec;
-    const auto size_then = fs::file_size(beat, ec);
-    ASSERT_FALSE(ec) << "the fake tool never started";
-    EXPECT_GT(size_then, 0u);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(fs::file_size(beat, ec), size_then);
+// A socket path longer than the address structure holds is refused, not cut.
+TEST(PosixTailscaleClient, OverlongSocketPathIsRefused) {
+    PosixPlatform::Fixture f;
+    auto client = make_os_tailscale_client({(f.dir() / std::string(200, 'x')).string(), "tailscale"});
+    EXPECT_FALSE(client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes));
 }
 
 }  // namespace

@@ -8,12 +8,13 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include "core/discovery.h"
+#include "support/tailscale_client_cases.h"
 
 namespace korvex {
 namespace {
@@ -76,7 +77,7 @@ std::string unique_pipe_name() {
 // line, then behaves as told.
 class LocalApiServer {
 public:
-    enum class Mode { Respond, NeverAnswer, Trickle };
+    using Mode = test::tailscale_cases::ServerMode;
 
     LocalApiServer(const std::string& name, Mode mode, std::string response = {})
         : mode_(mode), response_(std::move(response)) {
@@ -162,136 +163,36 @@ private:
     std::string request_;
 };
 
-const std::string kStatusBody = R"({"Self":{"DNSName":"api-host.example.","TailscaleIPs":["100.101.102.103"]}})";
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-struct Fixture {
-    std::string pipe = unique_pipe_name();
-    ScopedEnv path{L"PATH", (program_dir() / "fake-tailscale").wstring() + L";" + get_env(L"PATH").value_or(L"")};
-    std::unique_ptr<TailscaleClient> client = make_os_tailscale_client({pipe, "tailscale"});
+struct WindowsPlatform {
+    struct Fixture {
+        TempDir temp;
+        std::string pipe = unique_pipe_name();
+        ScopedEnv path{L"PATH", (program_dir() / "fake-tailscale").wstring() + L";" + get_env(L"PATH").value_or(L"")};
+        std::unique_ptr<TailscaleClient> client = make_os_tailscale_client({pipe, "tailscale"});
+        const fs::path& dir() const { return temp.path(); }
+    };
+    struct Server : LocalApiServer {
+        Server(const Fixture& f, Mode mode, std::string response) : LocalApiServer(f.pipe, mode, std::move(response)) {}
+    };
+    // Test values are ASCII.
+    struct Env : ScopedEnv {
+        Env(const char* name, const std::string& value) : ScopedEnv(name_of(name), widen(value)) {}
+        static const wchar_t* name_of(const char* name) {
+            static std::mutex mutex;
+            static std::map<std::string, std::wstring> names;
+            std::lock_guard lock(mutex);
+            return names.try_emplace(name, widen(name)).first->second.c_str();
+        }
+    };
+    static std::unique_ptr<ScopedEnv> empty_path(const Fixture& f) {
+        fs::create_directories(f.dir() / "empty");
+        return std::make_unique<ScopedEnv>(L"PATH", (f.dir() / "empty").wstring());
+    }
 };
 
-TEST(WindowsTailscaleClient, LocalApiSendsTheRequestAndReadsUntilClose) {
-    Fixture f;
-    const std::string response = "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n" + kStatusBody;
-    LocalApiServer server(f.pipe, LocalApiServer::Mode::Respond, response);
-    auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes);
-    ASSERT_TRUE(got) << got.error().text;
-    EXPECT_EQ(*got, response);
-    EXPECT_EQ(server.request(),
-              "GET /localapi/v0/status HTTP/1.0\r\nHost: local-tailscaled.sock\r\nSec-Tailscale: localapi\r\n"
-              "Connection: close\r\n\r\n");
-}
-
-TEST(WindowsTailscaleClient, LocalApiFailures) {
-    {
-        Fixture f;  // no such pipe
-        EXPECT_FALSE(f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes));
-    }
-    {
-        Fixture f;
-        LocalApiServer server(f.pipe, LocalApiServer::Mode::Respond, "HTTP/1.0 200 OK\r\n\r\n" + kStatusBody);
-        auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, 40);
-        ASSERT_FALSE(got);
-        EXPECT_NE(got.error().text.find("too long"), std::string::npos) << got.error().text;
-    }
-}
-
-TEST(WindowsTailscaleClient, SlowLocalApiIsAbandonedAfterTheDeadline) {
-    for (auto mode : {LocalApiServer::Mode::NeverAnswer, LocalApiServer::Mode::Trickle}) {
-        Fixture f;
-        LocalApiServer server(f.pipe, mode);
-        const auto start = SteadyClock::now();
-        auto got = f.client->local_api_exchange(kLocalApiStatusRequest, kLocalApiDeadline, kMaxStatusBytes);
-        const auto elapsed = SteadyClock::now() - start;
-        EXPECT_FALSE(got);
-        EXPECT_GE(elapsed, 750ms);
-        EXPECT_LT(elapsed, 5s);
-    }
-}
-
-TEST(WindowsTailscaleClient, StatusComesFromTheLocalApiOrElseFromTheCommand) {
-    struct Case {
-        const char* what;
-        std::optional<std::string> api_response;  // none: the server never answers
-        const wchar_t* command_mode;
-        std::optional<std::string> dns_name;  // "-": no status
-    };
-    const Case cases[] = {
-        {"200 accepted", "HTTP/1.0 200 OK\r\n\r\n" + kStatusBody, L"fail", "api-host.example."},
-        {"403 falls back to the command", "HTTP/1.0 403 Forbidden\r\n\r\n" + kStatusBody, L"json",
-         "fake-host.tail0000.ts.net."},
-        {"silent server falls back to the command", std::nullopt, L"json", "fake-host.tail0000.ts.net."},
-        {"both fail", "HTTP/1.0 500 Internal Server Error\r\n\r\n", L"fail", "-"},
-    };
-    for (const auto& c : cases) {
-        Fixture f;
-        ScopedEnv mode(L"KORVEX_FAKE_TAILSCALE_MODE", c.command_mode);
-        LocalApiServer server(f.pipe,
-                              c.api_response ? LocalApiServer::Mode::Respond : LocalApiServer::Mode::NeverAnswer,
-                              c.api_response.value_or(""));
-        auto status = fetch_ts_status(*f.client, /*has_tailscale_address=*/true);
-        if (c.dns_name == "-") {
-            EXPECT_FALSE(status) << c.what;
-            continue;
-        }
-        ASSERT_TRUE(status && status->self) << c.what;
-        EXPECT_EQ(status->self->dns_name, c.dns_name) << c.what;
-    }
-}
-
-TEST(WindowsTailscaleClient, CommandOutcomes) {
-    struct Case {
-        const wchar_t* mode;
-        int exit_code;
-    };
-    const Case cases[] = {{L"json", 0}, {L"fail", 1}, {L"unknown", 2}};
-    for (const auto& c : cases) {
-        Fixture f;
-        ScopedEnv mode(L"KORVEX_FAKE_TAILSCALE_MODE", c.mode);
-        auto out = f.client->run_status_command(kStatusCommandLimit, kMaxStatusBytes);
-        ASSERT_TRUE(out) << out.error().text;
-        EXPECT_EQ(out->exit_code, c.exit_code);
-        if (c.exit_code == 0) {
-            auto status = parse_ts_status(out->standard_output);
-            ASSERT_TRUE(status) << out->standard_output;
-            EXPECT_EQ(status->self->dns_name, "fake-host.tail0000.ts.net.");
-        }
-    }
-}
-
-TEST(WindowsTailscaleClient, CommandMissingOrTooTalkative) {
-    Fixture f;
-    {
-        TempDir empty;
-        ScopedEnv path(L"PATH", empty.path().wstring());
-        EXPECT_FALSE(f.client->run_status_command(kStatusCommandLimit, kMaxStatusBytes));
-    }
-    ScopedEnv mode(L"KORVEX_FAKE_TAILSCALE_MODE", L"json");
-    auto out = f.client->run_status_command(kStatusCommandLimit, 20);
-    ASSERT_FALSE(out);
-    EXPECT_NE(out.error().text.find("too much"), std::string::npos) << out.error().text;
-}
-
-TEST(WindowsTailscaleClient, HungCommandIsKilledAtTheTimeLimit) {
-    Fixture f;
-    TempDir dir;
-    const fs::path beat = dir.path() / "beat";
-    ScopedEnv mode(L"KORVEX_FAKE_TAILSCALE_MODE", L"hang");
-    ScopedEnv beat_env(L"KORVEX_FAKE_TAILSCALE_BEAT", beat.wstring());
-    const auto start = SteadyClock::now();
-    auto out = f.client->run_status_command(1s, kMaxStatusBytes);
-    const auto elapsed = SteadyClock::now() - start;
-    ASSERT_FALSE(out);
-    EXPECT_GE(elapsed, 950ms);
-    EXPECT_LT(elapsed, 5s);
-
-    std::error_code ec;
-    const auto size_then = fs::file_size(beat, ec);
-    ASSERT_FALSE(ec) << "the fake tool never started";
-    EXPECT_GT(size_then, 0u);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(fs::file_size(beat, ec), size_then);
-}
+KORVEX_TAILSCALE_CLIENT_CASES(WindowsTailscaleClient, WindowsPlatform)
 
 }  // namespace
 }  // namespace korvex
