@@ -3,7 +3,12 @@
 # console host as a child process. A program of its own: it needs the network
 # layer, which the unit tests do not link.
 file(GLOB KORVEX_NET_TEST_SOURCES CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/net/*.cpp")
-add_executable(korvex_net_tests ${KORVEX_NET_TEST_SOURCES})
+if(WIN32)
+  file(GLOB KORVEX_NET_OS_TEST_SOURCES CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/net/win32/*.cpp")
+else()
+  file(GLOB KORVEX_NET_OS_TEST_SOURCES CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/net/posix/*.cpp")
+endif()
+add_executable(korvex_net_tests ${KORVEX_NET_TEST_SOURCES} ${KORVEX_NET_OS_TEST_SOURCES})
 target_include_directories(korvex_net_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
 target_link_libraries(korvex_net_tests PRIVATE korvex_net korvex_client korvex_warnings GTest::gtest GTest::gtest_main)
 if(WIN32)

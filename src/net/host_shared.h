@@ -168,7 +168,10 @@ private:
     LockedCore locked_;
 };
 
-// Removes a paired client from the store and ends its sessions.
+// Removes a paired client from the store and ends its sessions: they leave
+// the client table at once and are told "removed_by_user".
 void remove_client(HostShared& host, const std::string& client_id);
+// The same, inside a step that already holds the lock.
+void remove_client(HostShared& host, LockedCore& locked, const std::string& client_id);
 
 }  // namespace korvex::net

@@ -11,6 +11,7 @@
 #include "net/address.h"
 #include "net/host_shared.h"
 #include "net/session.h"
+#include "platform/socket_options.h"
 
 namespace korvex::net {
 namespace {
@@ -46,6 +47,7 @@ Result<udp::socket> bind_datagram_socket(asio::io_context& io, const udp::endpoi
     std::error_code ignored;
     socket.set_option(asio::socket_base::receive_buffer_size(1 << 20), ignored);
     if (endpoint.address().is_v6()) socket.set_option(asio::ip::v6_only(true), ignored);
+    disable_udp_reset_reports(static_cast<std::uintptr_t>(socket.native_handle()));
     socket.non_blocking(true, ec);
     if (!ec) socket.bind(endpoint, ec);
     if (ec) return std::unexpected(socket_error(ec));
@@ -67,7 +69,8 @@ Result<ListenerSet> bind_listeners(asio::io_context& io, std::uint16_t first_por
             last_error = socket_error(ec);
             continue;
         }
-        auto udp4 = bind_datagram_socket(io, udp::endpoint(asio::ip::address_v4::any(), tcp_port));
+        // Port 0 (tests) lets each socket take any free port of its own.
+        auto udp4 = bind_datagram_socket(io, udp::endpoint(asio::ip::address_v4::any(), p == 0 ? 0 : tcp_port));
         if (!udp4) {
             last_error = udp4.error();
             continue;

@@ -46,19 +46,27 @@ void SessionChannel::close() {
     queue_.clear();
 }
 
-void remove_client(HostShared& host, const std::string& client_id) {
-    host.with_core([&](LockedCore& locked) {
-        bool removed = erase_client_records(locked.core.store, client_id) > 0;
-        bool saved = removed && save_store(host.services().fs, locked.core.store).has_value();
-        for (auto& [id, entry] : locked.sessions) {
-            if (entry.client_id != client_id) continue;
-            entry.channel->push({SessionCommand::Kind::RemovedByUser, MessageType::SessionClosed, {}});
-            // No input of a removed device is injected from here on; this
-            // releases what it held if it was the owner.
-            locked.input.remove_client(id);
+void remove_client(HostShared& host, LockedCore& locked, const std::string& client_id) {
+    bool removed = erase_client_records(locked.core.store, client_id) > 0;
+    bool saved = removed && save_store(host.services().fs, locked.core.store).has_value();
+    for (auto it = locked.sessions.begin(); it != locked.sessions.end();) {
+        if (it->second.client_id != client_id) {
+            ++it;
+            continue;
         }
-        if (saved) locked.core.queue(HostEvent::Kind::PairedListChanged);
-    });
+        it->second.channel->push({SessionCommand::Kind::RemovedByUser, MessageType::SessionClosed, {}});
+        // No input of a removed device is taken from here on, whether it
+        // comes over TCP or UDP before its session has ended; this also
+        // releases what it held if it was the owner.
+        locked.input.remove_client(it->first);
+        wipe(it->second.session_key);
+        it = locked.sessions.erase(it);
+    }
+    if (saved) locked.core.queue(HostEvent::Kind::PairedListChanged);
+}
+
+void remove_client(HostShared& host, const std::string& client_id) {
+    host.with_core([&](LockedCore& locked) { remove_client(host, locked, client_id); });
 }
 
 namespace {
@@ -175,15 +183,22 @@ private:
             for (const auto& out : outcome.encrypted) {
                 if (!co_await write_frame(out.type, out.body)) co_return false;
             }
-            register_client(outcome);
+            bool registered = register_client(outcome);
             wipe(outcome.session_key);
+            if (!registered) {
+                co_await write_frame(MessageType::SessionClosed, encode_reason(reason::kRemovedByUser));
+                co_return false;
+            }
         }
         co_return true;
     }
 
-    void register_client(const HandshakeOutcome& outcome) {
+    // False when the client was removed after the handshake step: the
+    // removal found no session to close then, so this one must not start.
+    bool register_client(const HandshakeOutcome& outcome) {
         display_name_ = outcome.display_name;
-        host_->with_core([&](LockedCore& locked) {
+        bool registered = host_->with_core([&](LockedCore& locked) {
+            if (find_client(locked.core.store, outcome.client_id) == nullptr) return false;
             client_id_ = locked.core.next_client_id++;
             std::weak_ptr<SessionChannel> channel = channel_;
             ClientInputEntry& input = locked.input.add_client(*client_id_);
@@ -193,8 +208,10 @@ private:
             locked.sessions[*client_id_] =
                 SessionEntry{outcome.client_id, outcome.display_name, outcome.session_key, peer_ip_, channel_};
             locked.core.queue(HostEvent::Kind::DeviceConnected, outcome.display_name);
+            return true;
         });
-        host_->wake_watchdog();
+        if (registered) host_->wake_watchdog();
+        return registered;
     }
 
     asio::awaitable<bool> handle_established(const Frame& frame) {
@@ -214,7 +231,9 @@ private:
                 auto message = decode_text_utf8(text);
                 if (!message) co_return true;
                 std::uint64_t now = host_->monotonic_ms();
-                host_->with_core([&](LockedCore& locked) { locked.input.type_text(id, message->text, now); });
+                host_->with_core([&](LockedCore& locked) {
+                    if (still_registered(locked, id)) locked.input.type_text(id, message->text, now);
+                });
                 co_return true;
             }
             case MessageType::ClipboardSet: {
@@ -222,7 +241,8 @@ private:
                 if (!message) co_return true;
                 std::uint64_t now = host_->monotonic_ms();
                 host_->with_core([&](LockedCore& locked) {
-                    locked.input.set_clipboard(id, message->text, message->auto_paste, now);
+                    if (still_registered(locked, id))
+                        locked.input.set_clipboard(id, message->text, message->auto_paste, now);
                 });
                 co_return true;
             }
@@ -237,6 +257,10 @@ private:
                 co_return true;
         }
     }
+
+    // A removed client's session may still read a frame before it takes
+    // the removal command; text and clipboard would make it the owner again.
+    static bool still_registered(LockedCore& locked, std::uint64_t id) { return locked.sessions.contains(id); }
 
     asio::awaitable<bool> write_frame(MessageType type, std::string_view body) {
         auto frame = encode_frame(type, as_bytes(body), crypto_ ? &*crypto_ : nullptr);
