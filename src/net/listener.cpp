@@ -30,6 +30,7 @@ Result<tcp::acceptor> bind_tcp(asio::io_context& io, const tcp::endpoint& endpoi
         // with the IPv4 socket on the same port.
         acceptor.set_option(asio::ip::v6_only(true), ec);
     }
+    if (!ec) allow_listen_over_time_wait(static_cast<std::uintptr_t>(acceptor.native_handle()));
     if (!ec) acceptor.non_blocking(true, ec);
     if (!ec) acceptor.bind(endpoint, ec);
     if (!ec) acceptor.listen(128, ec);

@@ -14,4 +14,6 @@ void disable_udp_reset_reports(std::uintptr_t native_socket) {
                    &returned, nullptr, nullptr);
 }
 
+void allow_listen_over_time_wait(std::uintptr_t) {}
+
 }  // namespace korvex

@@ -23,6 +23,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     bool write_line(const std::string& line);
     // The next output line that `match` accepts (lines before it are kept in
     // transcript()); nothing when the output ends or the time runs out.

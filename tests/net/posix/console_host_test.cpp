@@ -9,6 +9,7 @@
 #include "client/connection.h"
 #include "core/pairing_uri.h"
 #include "net/posix/child_process.h"
+#include "net/posix/temp_dir.h"
 #include "platform/random_source.h"
 
 namespace korvex::test {
@@ -18,24 +19,8 @@ using namespace std::chrono_literals;
 
 bool starts_with(const std::string& line, std::string_view prefix) { return line.starts_with(prefix); }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvex-console-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 TEST(ConsoleHost, PairsListsRemovesAndExits) {
-    TempDir data;
+    TempDir data("korvex-console");
     ASSERT_FALSE(data.path().empty());
     // No display: the host must not reach for the desktop of whoever runs the
     // tests.
