@@ -20,6 +20,11 @@ void put_f32(InputEvent& e, std::size_t at, float v) {
     for (std::size_t i = 0; i < 4; ++i) e.payload[at + i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
+void put_u16(InputEvent& e, std::size_t at, std::uint16_t v) {
+    e.payload[at] = static_cast<std::uint8_t>(v);
+    e.payload[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
 constexpr std::array<NamedCommand, 8> kMedia = {{
     {"volume-up", 1, "volume up"},
     {"volume-down", 2, "volume down"},
@@ -146,6 +151,29 @@ std::optional<MouseButton> parse_mouse_button(std::string_view name) {
     if (n == "right") return MouseButton::Right;
     if (n == "middle") return MouseButton::Middle;
     return std::nullopt;
+}
+
+}  // namespace korvex::client
+
+namespace korvex::client {
+
+InputEvent pad_buttons_event(std::uint16_t buttons, std::uint8_t dpad, std::uint8_t left_trigger,
+                             std::uint8_t right_trigger) {
+    InputEvent e = event_of(InputKind::PadButtons);
+    put_u16(e, 0, buttons);
+    e.payload[4] = dpad;
+    e.payload[5] = left_trigger;
+    e.payload[6] = right_trigger;
+    return e;
+}
+
+InputEvent pad_sticks_event(std::int16_t lx, std::int16_t ly, std::int16_t rx, std::int16_t ry) {
+    InputEvent e = event_of(InputKind::PadSticks);
+    put_u16(e, 0, static_cast<std::uint16_t>(lx));
+    put_u16(e, 2, static_cast<std::uint16_t>(ly));
+    put_u16(e, 4, static_cast<std::uint16_t>(rx));
+    put_u16(e, 6, static_cast<std::uint16_t>(ry));
+    return e;
 }
 
 }  // namespace korvex::client

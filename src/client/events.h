@@ -27,6 +27,11 @@ InputEvent edit_command_event(std::uint8_t number);
 InputEvent set_modifiers_event(ModifierMask mods);
 InputEvent media_event(std::uint8_t number);
 InputEvent release_all_event();
+// The whole pad each time: buttons (11 bits), d-pad 0..8, triggers 0..255;
+// sticks -32768..32767.
+InputEvent pad_buttons_event(std::uint16_t buttons, std::uint8_t dpad, std::uint8_t left_trigger,
+                             std::uint8_t right_trigger);
+InputEvent pad_sticks_event(std::int16_t lx, std::int16_t ly, std::int16_t rx, std::int16_t ry);
 
 // A user-facing name and the command number it stands for.
 struct NamedCommand {

@@ -134,6 +134,9 @@ public:
     void set_pad_output(PadOutput* output) { pad_output_ = output; }
 
     const InputState& state() const { return state_; }
+    // The book the gamepad mapping presses through, so that release_all and
+    // the watchdog see what the mapping holds.
+    InputState& state() { return state_; }
     const PadState& pad_state() const { return pad_; }
     float remainder_x() const { return remainder_x_; }
     float remainder_y() const { return remainder_y_; }

@@ -8,6 +8,7 @@
 #include "core/data_files.h"
 #include "core/discovery.h"
 #include "core/endpoints.h"
+#include "core/pad_mapping_file.h"
 #include "core/identity.h"
 #include "core/store.h"
 #include "net/datagram_task.h"
@@ -72,6 +73,14 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
                                                std::move(store));
     shared->set_ports(listeners.tcp_port, listeners.udp_port);
     shared->set_event_sink(std::move(notify_event));
+    // A missing or bad mapping file gives the defaults; the probe of the
+    // driver may take seconds, so neither runs under the lock.
+    const GamepadMapping mapping = load_mapping(platform.fs, outcome.data_dir);
+    shared->with_core([&](LockedCore& locked) { install_mapping(locked.input, locked.gamepad, mapping); });
+    std::shared_ptr<VirtualPad> pad = platform.pad_bus ? open_virtual_pad(*platform.pad_bus) : nullptr;
+    outcome.vigem_missing = pad == nullptr;
+    if (pad) shared->with_core([&](LockedCore& locked) { install_virtual_pad(locked.input, locked.gamepad, pad); });
+
     // The first menu and the first handshakes already list the addresses.
     shared->endpoints().publish(collect_local_endpoints(platform.system));
     outcome.shared = shared;
@@ -97,6 +106,7 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     if (listeners.tcp_v6) asio::co_spawn(io, run_accept_loop(std::move(*listeners.tcp_v6), shared), asio::detached);
     spawn_datagram_task(io, std::move(listeners.udp_v4), shared);
     if (listeners.udp_v6) spawn_datagram_task(io, std::move(*listeners.udp_v6), shared);
+    asio::co_spawn(io, run_motion_task(shared), asio::detached);
     asio::co_spawn(watchdog_strand, run_input_watchdog(shared, watchdog_wake), asio::detached);
     spawn_discovery(io, outcome.runtime->blocking(), std::move(discovery), shared);
 

@@ -22,6 +22,7 @@ class Environment;
 class SecretProtector;
 class SystemInfo;
 class TailscaleClient;
+class PadBus;
 }  // namespace korvex
 
 namespace korvex::net {
@@ -40,6 +41,8 @@ struct HostPlatform {
     TailscaleClient& tailscale;
     // Starts the mDNS responder; empty or failing: no advertisement.
     std::function<Result<std::unique_ptr<ServiceAdvertiser>>()> start_responder;
+    // The virtual gamepad driver's bus; none: the mapping is always used.
+    PadBus* pad_bus = nullptr;
 };
 
 struct HostOptions {
@@ -79,6 +82,8 @@ struct StartupOutcome {
     std::uint16_t port = 0;
     // Why the host is not advertised over mDNS, when it is not.
     std::optional<std::string> advertisement_error;
+    // No virtual controller could be set up (no driver, or it failed).
+    bool vigem_missing = false;
 };
 
 // COMPUTERNAME, else HOSTNAME, else the platform's default; empty values are

@@ -19,6 +19,7 @@
 #include "core/host_core.h"
 #include "core/identity.h"
 #include "core/input_controller.h"
+#include "core/pad_engine.h"
 #include "net/wake_signal.h"
 
 namespace korvex {
@@ -68,9 +69,17 @@ struct SessionEntry {
 
 // Everything the one lock guards.
 struct LockedCore {
-    LockedCore(InputSink& sink, SasAction& sas) : input(sink, sas) {}
+    // The engine presses through the controller's own book and is its pad
+    // output; neither moves once built.
+    LockedCore(InputSink& sink, SasAction& sas) : input(sink, sas), gamepad(input.state()) {
+        input.set_pad_output(&gamepad);
+    }
+    LockedCore(const LockedCore&) = delete;
+    LockedCore& operator=(const LockedCore&) = delete;
+
     HostCore core;
     InputController input;
+    GamepadEngine gamepad;
     std::map<std::uint64_t, SessionEntry> sessions;
 };
 

@@ -24,4 +24,15 @@ asio::awaitable<void> run_input_watchdog(std::shared_ptr<HostShared> host, std::
     }
 }
 
+asio::awaitable<void> run_motion_task(std::shared_ptr<HostShared> host) {
+    asio::steady_timer tick(co_await asio::this_coro::executor);
+    for (;;) {
+        tick.expires_after(GamepadEngine::kMotionPeriod);
+        auto [ec] = co_await tick.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
+        if (ec) co_return;
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        host->with_core([now](LockedCore& locked) { locked.gamepad.motion_tick(now); });
+    }
+}
+
 }  // namespace korvex::net

@@ -1,4 +1,5 @@
 #pragma once
+// The periodic input tasks: the watchdog, and the gamepad's pointer motion.
 #include <asio/awaitable.hpp>
 #include <memory>
 
@@ -10,5 +11,9 @@ class WakeSignal;
 // Ticks the input watchdog every 250 ms while clients are connected, and
 // sleeps until one registers otherwise.
 asio::awaitable<void> run_input_watchdog(std::shared_ptr<HostShared> host, std::shared_ptr<WakeSignal> wake);
+
+// Every 8 ms, the gamepad mapping's stick motion: pointer and wheel movement
+// from the time since the last tick (the engine idles without motion).
+asio::awaitable<void> run_motion_task(std::shared_ptr<HostShared> host);
 
 }  // namespace korvex::net

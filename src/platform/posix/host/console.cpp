@@ -4,6 +4,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "core/pad_commands.h"
 #include "core/pairing_uri.h"
 #include "core/qr_grid.h"
 #include "net/endpoint_text.h"
@@ -28,13 +29,18 @@ std::string Console::status_line() const {
         return "Status: Ready";
     });
     auto summary = net::endpoint_summary(shared);
+    std::string gamepad =
+        shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); });
     return "Korvex \u2014 " + host_.host_name + "\n" + "LAN: " + summary.lan + " \u00b7 Tailscale: " + summary.tailscale +
-           "\n" + status;
+           "\n" + status + "\n" + gamepad;
 }
 
-void Console::help() {
-    print("Commands: status | pair | devices | remove N | exit");
+namespace {
+constexpr const char* kCommands =
+    "Commands: status | pair | devices | remove N | preset N (0-3 or a name) | output virtual|mapping | exit";
 }
+
+void Console::help() { print(kCommands); }
 
 void Console::pair() {
     net::HostShared& shared = *host_.shared;
@@ -89,6 +95,46 @@ void Console::remove(const std::string& argument) {
     print("Device removed.");
 }
 
+namespace {
+// Runs f(controller, engine) under the host's lock, for the gamepad commands.
+auto gamepad_step(net::HostShared& shared) {
+    return [&shared](auto f) {
+        return shared.with_core([&](net::LockedCore& locked) { return f(locked.input, locked.gamepad); });
+    };
+}
+}  // namespace
+
+void Console::preset(const std::string& argument) {
+    auto chosen = parse_preset_argument(argument);
+    if (!chosen) {
+        print("Unknown preset \"" + argument + "\". Use 0 to 3 or a preset name.");
+        return;
+    }
+    net::HostShared& shared = *host_.shared;
+    Status saved = run_preset_command(gamepad_step(shared), shared.services().fs, host_.data_dir, *chosen);
+    if (!saved) print("The gamepad mapping could not be saved: " + saved.error().text);
+    print(shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); }));
+}
+
+void Console::output(const std::string& argument) {
+    auto chosen = parse_pad_output_argument(argument);
+    if (!chosen) {
+        print("Unknown output \"" + argument + "\". Use \"virtual\" or \"mapping\".");
+        return;
+    }
+    net::HostShared& shared = *host_.shared;
+    // As in the tray, where the item is disabled without the driver.
+    if (*chosen == PadOutputMode::VirtualController &&
+        !shared.with_core([](net::LockedCore& locked) { return locked.gamepad.has_virtual_pad(); })) {
+        print("No virtual controller here (the ViGEmBus driver is not installed, see docs/GAMEPAD.md); "
+              "the keyboard / mouse mapping stays in use.");
+        return;
+    }
+    Status saved = run_pad_output_command(gamepad_step(shared), shared.services().fs, host_.data_dir, *chosen);
+    if (!saved) print("The gamepad mapping could not be saved: " + saved.error().text);
+    print(shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); }));
+}
+
 void Console::on_event(const HostEvent& event) {
     switch (event.kind) {
         case HostEvent::Kind::DevicePaired: {
@@ -134,7 +180,9 @@ bool Console::run(std::istream& in) {
         else if (command == "devices") devices();
         else if (command == "remove") remove(argument);
         else if (command == "help") help();
-        else print("Unknown command \"" + command + "\". Commands: status | pair | devices | remove N | exit");
+        else if (command == "preset") preset(argument);
+        else if (command == "output") output(argument);
+        else print("Unknown command \"" + command + "\". " + kCommands);
     }
     return false;
 }

@@ -28,6 +28,8 @@ private:
     void pair();
     void devices();
     void remove(const std::string& argument);
+    void preset(const std::string& argument);
+    void output(const std::string& argument);
 
     net::StartupOutcome& host_;
     std::ostream& out_;

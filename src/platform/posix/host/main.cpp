@@ -13,6 +13,7 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/input_sink.h"
+#include "platform/pad_bus.h"
 #include "platform/random_source.h"
 #include "platform/sas_action.h"
 #include "platform/secret_protector.h"
@@ -34,9 +35,10 @@ int main() {
     auto protector = make_os_secret_protector();
     auto system = make_os_system_info();
     auto tailscale = make_os_tailscale_client();
-    net::HostPlatform platform{os_file_system(), os_random(),  system_clock(),    os_environment(),
-                               *protector,       *sink,        os_sas_action(),   *system,
-                               *tailscale,       &start_os_service_advertiser};
+    auto pad_bus = make_os_pad_bus();
+    net::HostPlatform platform{os_file_system(), os_random(),  system_clock(),  os_environment(),
+                               *protector,       *sink,        os_sas_action(), *system,
+                               *tailscale,       &start_os_service_advertiser,  pad_bus.get()};
     posix::Console* console_ptr = nullptr;
     std::mutex console_mutex;
     auto started = net::start_host(

@@ -1,0 +1,53 @@
+#include "core/pad_commands.h"
+
+#include "core/input_controller.h"
+#include "core/key_vocabulary.h"
+
+namespace korvex {
+
+GamepadMapping with_preset(const GamepadMapping& current, Preset preset) {
+    return preset_mapping(preset, current.pad_output);
+}
+
+GamepadMapping with_pad_output(const GamepadMapping& current, PadOutputMode output) {
+    GamepadMapping m = current;
+    m.pad_output = output;
+    return m;
+}
+
+GamepadMapping choose_preset(InputController& input, GamepadEngine& engine, Preset preset) {
+    GamepadMapping m = with_preset(engine.mapping(), preset);
+    install_mapping(input, engine, m);
+    return m;
+}
+
+GamepadMapping choose_pad_output(InputController& input, GamepadEngine& engine, PadOutputMode output) {
+    GamepadMapping m = with_pad_output(engine.mapping(), output);
+    install_mapping(input, engine, m);
+    return m;
+}
+
+std::optional<Preset> parse_preset_argument(std::string_view text) {
+    const std::string n = normalize_key_name(text);
+    if (n.size() == 1 && n[0] >= '0' && n[0] <= '3') return static_cast<Preset>(n[0] - '0');
+    auto preset = parse_preset_name(n);
+    if (!preset || *preset == Preset::Custom) return std::nullopt;
+    return preset;
+}
+
+std::optional<PadOutputMode> parse_pad_output_argument(std::string_view text) { return parse_pad_output(text); }
+
+std::string gamepad_status_line(const GamepadEngine& engine) {
+    std::string line = "Gamepad: ";
+    if (engine.virtual_pad_in_use()) {
+        line += "virtual controller (ViGEmBus)";
+    } else {
+        line += "keyboard / mouse mapping";
+        if (!engine.has_virtual_pad()) line += " (ViGEmBus driver not installed)";
+    }
+    line += ", preset ";
+    line += preset_label(engine.mapping().preset);
+    return line;
+}
+
+}  // namespace korvex
