@@ -6,12 +6,18 @@
 # Build folders (build/linux, build/windows) are reused between runs; the Wine
 # prefix is made fresh every run. With CI set, warnings are errors.
 #
+# With --hardening it also builds and runs the native tests under ASan+UBSan
+# and TSan (scripts/sanitize.sh) and every fuzz target for 30 s
+# (scripts/fuzz.sh); CI runs it that way.
+#
 # Ends with a line "N passed, M failed"; exits non-zero when anything failed.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 readonly ROOT=$PWD
 readonly JOBS=$(nproc 2>/dev/null || echo 2)
+hardening=0
+[[ ${1:-} == --hardening ]] && hardening=1
 
 step() { printf '\n==> %s\n' "$*"; }
 
@@ -200,11 +206,36 @@ run_windows() {
     stop_wine
 }
 
+# Runs one of the hardening scripts and adds its "NAME: N passed, M failed".
+run_hardening() {
+    local name=$1 log="$ROOT/build/$1.log" rc=0
+    shift
+    step "Hardening: $name"
+    mkdir -p "$ROOT/build"
+    "$@" 2>&1 | tee "$log" || rc=${PIPESTATUS[0]}
+    local line
+    line=$(grep -E "^$name: [0-9]+ passed, [0-9]+ failed$" "$log" | tail -n1) || true
+    if [[ -z $line ]]; then
+        problem "$name ended without a summary (exit $rc)"
+        return 0
+    fi
+    local ok bad
+    ok=$(sed -E 's/^[a-z]+: ([0-9]+) passed.*/\1/' <<<"$line")
+    bad=$(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")
+    passed=$((passed + ok))
+    failed=$((failed + bad))
+    [[ $rc == 0 || $bad != 0 ]] || problem "$name exited with $rc"
+}
+
 ensure_packages "${PACKAGES[@]}"
 started=$SECONDS
 run_native
 run_mdns
 run_windows
+if [[ $hardening == 1 ]]; then
+    run_hardening sanitize "$ROOT/scripts/sanitize.sh"
+    run_hardening fuzz "$ROOT/scripts/fuzz.sh" 30
+fi
 
 echo
 for p in "${problems[@]+"${problems[@]}"}"; do echo "failed: $p"; done

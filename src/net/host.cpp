@@ -117,6 +117,13 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
 void stop_host(StartupOutcome& outcome) {
     if (outcome.shared) outcome.shared->with_core([](LockedCore& locked) { locked.input.release_all(); });
     if (outcome.runtime) outcome.runtime->stop();
+    // Sessions stopped with the runtime never ran their clean-up; their
+    // entries and the watchdog's wake-up hold timers of the runtime's
+    // io_context, so they must go before it does.
+    if (outcome.shared) {
+        outcome.shared->with_core([](LockedCore& locked) { locked.sessions.clear(); });
+        outcome.shared->set_watchdog_wake(nullptr);
+    }
     outcome.runtime.reset();
 }
 
