@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -60,19 +59,22 @@ public:
     SharedEndpointSnapshot& operator=(const SharedEndpointSnapshot&) = delete;
 
     EndpointSnapshot read() const {
-        std::shared_lock lock(mutex_);
+        std::lock_guard lock(mutex_);
         return snapshot_;
     }
     // Replaces the snapshot when any field differs; true when it did.
     bool publish(const EndpointSnapshot& current) {
-        std::unique_lock lock(mutex_);
+        std::lock_guard lock(mutex_);
         if (snapshot_ == current) return false;
         snapshot_ = current;
         return true;
     }
 
 private:
-    mutable std::shared_mutex mutex_;
+    // A plain mutex: it is held only to compare and copy, and the MinGW
+    // runtime's reader-writer lock has been seen to deadlock a reader and
+    // the writer under load.
+    mutable std::mutex mutex_;
     EndpointSnapshot snapshot_;
 };
 
