@@ -79,14 +79,16 @@ public:
 // prompt.
 class DpapiProtector final : public SecretProtector {
 public:
+    // The text of a failure is the system's alone (message and code): it is
+    // what the start-up error shows.
     Result<Bytes> protect(ByteView plain) override {
         if (plain.size() > ULONG_MAX)
-            return std::unexpected(win32::win32_error("Cannot protect the secret", ERROR_INVALID_PARAMETER));
+            return std::unexpected(win32::win32_error("", ERROR_INVALID_PARAMETER));
         BYTE none = 0;
         DATA_BLOB in = blob_of(plain, none);
         DATA_BLOB out{};
         if (!CryptProtectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
-            return std::unexpected(win32::win32_error("Cannot protect the secret", GetLastError()));
+            return std::unexpected(win32::win32_error("", GetLastError()));
         win32::LocalPtr<BYTE> owned(out.pbData);
         return Bytes(out.pbData, out.pbData + out.cbData);
     }
