@@ -139,6 +139,9 @@ Result<std::shared_ptr<const nlohmann::json>> parse_json_document(std::string_vi
 }
 
 Result<JsonRecord> JsonRecord::parse(std::string_view text, std::initializer_list<std::string_view> fields) {
+    // The library skips a leading byte order mark; a record may start with
+    // white space only.
+    if (text.starts_with("\xEF\xBB\xBF")) return fail("not valid JSON");
     auto doc = parse_json_document(text);
     if (!doc) return std::unexpected(doc.error());
     const nlohmann::json& root = **doc;

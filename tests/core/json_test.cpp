@@ -67,6 +67,7 @@ TEST(JsonRecord, ReadingRules) {
         {R"("x")", false},
         {"", false},
         {"{\"a\":\"\xff\",\"b\":1}", false},  // not UTF-8
+        {"\xEF\xBB\xBF{\"a\":\"x\",\"b\":2}", false},  // a byte order mark is not white space
         {R"({"a":"x","b":18446744073709551615})", true},
         {R"({"a":"x","b":18446744073709551616})", false},
     };
