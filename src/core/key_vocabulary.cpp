@@ -227,8 +227,15 @@ std::string normalize_key_name(std::string_view text) {
 std::optional<std::uint16_t> parse_key_name(std::string_view text) {
     std::string name = normalize_key_name(text);
     if (name.empty()) return std::nullopt;
-    for (const auto& row : kRows) {
-        if (normalize_key_name(row.name) == name) return row.usage;
+    // The rows' names in normalised form, worked out once: a mapping file
+    // looks up dozens of names.
+    static const std::array<std::string, std::size(kRows)> kNormalisedNames = [] {
+        std::array<std::string, std::size(kRows)> names;
+        for (std::size_t i = 0; i < std::size(kRows); ++i) names[i] = normalize_key_name(kRows[i].name);
+        return names;
+    }();
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        if (kNormalisedNames[i] == name) return kRows[i].usage;
     }
     for (const auto& alias : kAliases) {
         if (alias.alias == name) return alias.usage;
