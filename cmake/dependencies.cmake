@@ -45,6 +45,12 @@ else()
   target_compile_definitions(korvex_asio INTERFACE ASIO_STANDALONE)
   target_link_libraries(korvex_asio INTERFACE Threads::Threads)
 endif()
+# Asio picks aligned_alloc/free or operator new/delete for its recycled
+# memory by a libstdc++ macro that only some of its headers' includers have
+# seen, so one translation unit may free with std::free what another got from
+# operator new. Harmless while operator new is malloc; one choice everywhere
+# keeps it so (and is what the Windows build gets anyway).
+target_compile_definitions(korvex_asio INTERFACE ASIO_DISABLE_STD_ALIGNED_ALLOC)
 
 if(KORVEX_TESTS)
   find_package(GTest REQUIRED)
