@@ -22,13 +22,6 @@ protected:
     std::size_t session_count() {
         return shared().with_core([](net::LockedCore& locked) { return locked.sessions.size(); });
     }
-    bool input_knows(std::size_t n) {
-        return shared().with_core([&](net::LockedCore& locked) {
-            std::size_t known = 0;
-            for (const auto& [id, entry] : locked.sessions) known += locked.input.find_client(id) != nullptr;
-            return known == n && locked.sessions.size() == n;
-        });
-    }
 };
 
 std::string other_code(const std::string& code) {

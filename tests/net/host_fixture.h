@@ -138,6 +138,16 @@ protected:
         });
     }
 
+    // True when the client table holds exactly `n` sessions and the input
+    // controller knows each of them.
+    bool input_knows(std::size_t n) {
+        return shared().with_core([&](net::LockedCore& locked) {
+            std::size_t known = 0;
+            for (const auto& [id, entry] : locked.sessions) known += locked.input.find_client(id) != nullptr;
+            return known == n && locked.sessions.size() == n;
+        });
+    }
+
     std::vector<HostEvent> events() {
         std::lock_guard lock(events_mutex_);
         return events_;
