@@ -85,6 +85,7 @@ struct FuzzHost {
     std::vector<std::string> ts{"100.101.102.103:49182", "desk.example.ts.net:49182"};
     test::CountingRandom rng{7};
     test::MemoryFileSystem fs;
+    DirectStoreSaver saver{fs};
     HostCore core;
 
     explicit FuzzHost(std::uint8_t flags) {
@@ -108,7 +109,7 @@ struct FuzzHost {
     }
 
     HandshakeOutcome step(HandshakeState& state, std::uint8_t type, ByteView body) {
-        HandshakeContext ctx{identity, host_public, "Desk", 49182, lan, ts, "desktop", rng, fs, kNowUnix};
+        HandshakeContext ctx{identity, host_public, "Desk", 49182, lan, ts, "desktop", rng, saver, kNowUnix};
         return handle_handshake_frame(state, type, body, core, ctx, kPeerIp);
     }
 };

@@ -6,6 +6,8 @@
 //       plain UDP send/receive pair;
 //   (c) authentication handshakes per second, against the crypto of both
 //       sides of a handshake alone;
+//   (e) one client's latency while another authenticates as fast as it
+//       can, against its latency on an idle host;
 //   (d) resident memory of an idle korvex-host process and per idle
 //       connection.
 // A program that prints figures; it judges nothing.
@@ -276,10 +278,11 @@ void datagram_throughput(BenchHost& host, PairedClient& client, std::uint64_t& n
                 whole, bare, 100.0 * whole / bare);
 }
 
-void datagram_latency(BenchHost& host, PairedClient& client, std::uint64_t& next_seq) {
-    constexpr int kSamples = 3000;
-    std::vector<double> host_us, bare_us;
-    for (int i = 0; i < kSamples; ++i) {
+// One datagram at a time through the whole host: send to sink call.
+std::vector<double> host_latency_samples(BenchHost& host, PairedClient& client, std::uint64_t& next_seq, int count) {
+    std::vector<double> samples_us;
+    samples_us.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
         auto sealed = seal_input_datagram(client.session_key(), key_press(i % 2 == 0, next_seq++));
         const std::uint64_t before = host.sink.keys.load(std::memory_order_acquire);
         const auto sent = Clock::now();
@@ -287,8 +290,14 @@ void datagram_latency(BenchHost& host, PairedClient& client, std::uint64_t& next
         while (host.sink.keys.load(std::memory_order_acquire) == before) {
         }
         const auto arrived = Clock::time_point(Clock::duration(host.sink.last_ns.load()));
-        host_us.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
+        samples_us.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
     }
+    return samples_us;
+}
+
+void datagram_latency(BenchHost& host, PairedClient& client, std::uint64_t& next_seq) {
+    constexpr int kSamples = 3000;
+    std::vector<double> host_us = host_latency_samples(host, client, next_seq, kSamples), bare_us;
 
     UdpPair pair;
     std::atomic<std::int64_t> received_ns{0};
@@ -355,6 +364,42 @@ void handshake_rate(BenchHost& host, const client::ClientIdentity& identity) {
     std::printf("(c) authentication handshakes: host %.0f/s (%d of %d), bare crypto of both sides %.0f/s, "
                 "host at %.0f%% of bare (target >= 70%%) [%llu]\n",
                 whole, done, kCount, bare, 100.0 * whole / bare, static_cast<unsigned long long>(sink % 2));
+}
+
+// One client's latency while another authenticates again and again, against
+// the same client's on an otherwise idle host.
+void latency_under_authentication(BenchHost& host, PairedClient& client, std::uint64_t& next_seq) {
+    constexpr int kSamples = 3000;
+    const auto idle = percentiles(host_latency_samples(host, client, next_seq, kSamples));
+
+    client::ClientIdentity other = client::new_client_identity(os_random());
+    {
+        client::Connection c;
+        if (!c.connect("127.0.0.1", host.port(), 5s) ||
+            !c.pair(other, net::start_pairing(host.shared()), "Other", "", host.shared().host_public())) {
+            std::printf("(e) pairing the second client failed\n");
+            return;
+        }
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> handshakes{0};
+    std::thread authenticating([&] {
+        while (!stop.load(std::memory_order_relaxed)) {
+            client::Connection c;
+            if (c.connect("127.0.0.1", host.port(), 5s) && c.authenticate(other, host.shared().host_public()))
+                handshakes.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    const std::size_t writes_before = host.shared().store_writer().writes();
+    const auto start = Clock::now();
+    const auto loaded = percentiles(host_latency_samples(host, client, next_seq, kSamples));
+    const double elapsed = seconds_since(start);
+    stop = true;
+    authenticating.join();
+    std::printf("(e) latency while another client authenticates (%d handshakes in %.1f s, %zu store writes): "
+                "p50 %.1f us p99 %.1f us; idle p50 %.1f us p99 %.1f us; p99 ratio %.2f (target <= 1.5)\n",
+                handshakes.load(), elapsed, host.shared().store_writer().writes() - writes_before, loaded.p50_us,
+                loaded.p99_us, idle.p50_us, idle.p99_us, loaded.p99_us / idle.p99_us);
 }
 
 long resident_kib(pid_t pid) {
@@ -440,6 +485,7 @@ int main(int argc, char** argv) {
         bench::datagram_throughput(host, client, seq);
         bench::datagram_latency(host, client, seq);
         bench::handshake_rate(host, client.identity());
+        bench::latency_under_authentication(host, client, seq);
     }
     const char* program = argc > 1 ? argv[1] : KORVEX_HOST_PROGRAM;
     bench::idle_memory(program);

@@ -107,7 +107,7 @@ HandshakeOutcome on_pair_confirm(const PendingPairing& pending, ByteView body, H
                               ctx.now_unix,
                               std::string(peer_ip)};
     upsert_client(core.store, std::move(record));
-    if (!save_store(ctx.fs, core.store)) {
+    if (!ctx.store_saver.save_now(core.store)) {
         wipe(keys.confirm_key);
         wipe(keys.session_key);
         return pair_error(reason::kInternalError);
@@ -171,7 +171,8 @@ HandshakeOutcome on_auth_response(const PendingAuth& pending, ByteView body, Hos
 
     record->last_seen_unix = ctx.now_unix;
     record->last_remote_ip = std::string(peer_ip);
-    (void)save_store(ctx.fs, core.store);  // a failed refresh does not stop the session
+    // Written behind the lock; a failed refresh does not stop the session.
+    ctx.store_saver.save_soon(core.store);
 
     HandshakeOutcome out;
     out.kind = Kind::Established;

@@ -15,8 +15,8 @@
 
 namespace korvex {
 
-class FileSystem;
 class RandomSource;
+class StoreSaver;
 
 struct PendingPairing {
     std::string client_id;
@@ -69,7 +69,7 @@ struct HandshakeContext {
     const std::vector<std::string>& tailscale_endpoints;
     std::string_view device_type;  // "laptop" or "desktop"
     RandomSource& rng;
-    FileSystem& fs;
+    StoreSaver& store_saver;
     std::uint64_t now_unix;
 };
 

@@ -134,8 +134,11 @@ void GamepadEngine::apply_mapping(const PadState& state) {
     if (pointer_vx_ == 0.0f && pointer_vy_ == 0.0f && wheel_vx_ == 0.0f && wheel_vy_ == 0.0f) {
         clear_motion();
     } else {
-        if (!motion_active_) last_tick_.reset();
-        motion_active_ = true;
+        if (!motion_active_) {
+            last_tick_.reset();
+            motion_active_ = true;
+            if (motion_started_) motion_started_();
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <bitset>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -82,6 +83,9 @@ public:
     // injects the whole pixels (mouse_move) and notches (wheel, hwheel).
     void motion_step(double dt_seconds);
     bool motion_active() const { return motion_active_; }
+    // Called (under the host lock) when motion starts, so the motion task
+    // can sleep while there is none.
+    void set_motion_started(std::function<void()> hook) { motion_started_ = std::move(hook); }
 
     // Runtime state, for the user interface and tests.
     const std::array<HeldOutput, kOutputCount>& outputs() const { return outputs_; }
@@ -98,6 +102,7 @@ public:
     }
 
 private:
+    std::function<void()> motion_started_;
     void apply_mapping(const PadState& state);
     void apply_stick(const StickSettings& stick, std::int16_t raw_x, std::int16_t raw_y, std::array<bool, 4>& dirs,
                      std::size_t first_output, std::array<HeldOutput, kOutputCount>& desired);

@@ -47,6 +47,29 @@ Result<std::vector<PairedClientRecord>> parse_store_file(std::string_view text, 
 PairedStore load_store(FileSystem& fs, const std::string& dir, const Key32& host_seed);
 Status save_store(FileSystem& fs, const PairedStore& store);
 
+// Where the locked core hands the store over for writing. A pairing or a
+// removal must be on disk before the client or the user is told; a refresh
+// of lastSeenUnix may lag by a moment, so it need not hold up the lock.
+class StoreSaver {
+public:
+    virtual ~StoreSaver() = default;
+    // Writes the store before returning.
+    virtual Status save_now(const PairedStore& store) = 0;
+    // Writes the store soon; failures are dropped (the next change retries).
+    virtual void save_soon(const PairedStore& store) = 0;
+};
+
+// Writes at once in both cases: for callers without a background writer.
+class DirectStoreSaver final : public StoreSaver {
+public:
+    explicit DirectStoreSaver(FileSystem& fs) : fs_(fs) {}
+    Status save_now(const PairedStore& store) override { return save_store(fs_, store); }
+    void save_soon(const PairedStore& store) override { (void)save_store(fs_, store); }
+
+private:
+    FileSystem& fs_;
+};
+
 // The first record with exactly this id.
 const PairedClientRecord* find_client(const PairedStore& store, std::string_view client_id);
 PairedClientRecord* find_client(PairedStore& store, std::string_view client_id);

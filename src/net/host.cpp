@@ -2,6 +2,7 @@
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
+#include <asio/post.hpp>
 #include <asio/strand.hpp>
 
 #include "core/advertisement.h"
@@ -72,6 +73,8 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     auto shared = std::make_shared<HostShared>(services, std::move(identity), outcome.host_name, device_type(),
                                                std::move(store));
     shared->set_ports(listeners.tcp_port, listeners.udp_port);
+    shared->store_writer().set_poster(
+        [&pool = outcome.runtime->blocking()](std::function<void()> job) { asio::post(pool, std::move(job)); });
     shared->set_event_sink(std::move(notify_event));
     // A missing or bad mapping file gives the defaults; the probe of the
     // driver may take seconds, so neither runs under the lock.
@@ -106,7 +109,14 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     if (listeners.tcp_v6) asio::co_spawn(io, run_accept_loop(std::move(*listeners.tcp_v6), shared), asio::detached);
     spawn_datagram_task(io, std::move(listeners.udp_v4), shared);
     if (listeners.udp_v6) spawn_datagram_task(io, std::move(*listeners.udp_v6), shared);
-    asio::co_spawn(io, run_motion_task(shared), asio::detached);
+    auto motion_strand = asio::make_strand(io);
+    auto motion_wake = std::make_shared<WakeSignal>(motion_strand);
+    shared->with_core([&](LockedCore& locked) {
+        locked.gamepad.set_motion_started([weak = std::weak_ptr<WakeSignal>(motion_wake)] {
+            if (auto wake = weak.lock()) wake->notify();
+        });
+    });
+    asio::co_spawn(motion_strand, run_motion_task(shared, std::move(motion_wake)), asio::detached);
     asio::co_spawn(watchdog_strand, run_input_watchdog(shared, watchdog_wake), asio::detached);
     spawn_discovery(io, outcome.runtime->blocking(), std::move(discovery), shared);
 
@@ -115,14 +125,20 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
 }
 
 void stop_host(StartupOutcome& outcome) {
-    if (outcome.shared) outcome.shared->with_core([](LockedCore& locked) { locked.input.release_all(); });
+    // Tasks first: an event dispatched after the release would press a key
+    // that stays down once the process has gone.
     if (outcome.runtime) outcome.runtime->stop();
-    // Sessions stopped with the runtime never ran their clean-up; their
-    // entries and the watchdog's wake-up hold timers of the runtime's
-    // io_context, so they must go before it does.
     if (outcome.shared) {
-        outcome.shared->with_core([](LockedCore& locked) { locked.sessions.clear(); });
+        outcome.shared->with_core([](LockedCore& locked) {
+            locked.input.release_all();
+            // Sessions stopped with the runtime never ran their clean-up;
+            // their entries and the watchdog's wake-up hold timers of the
+            // runtime's io_context, so they must go before it does.
+            locked.sessions.clear();
+        });
         outcome.shared->set_watchdog_wake(nullptr);
+        outcome.shared->store_writer().set_poster(nullptr);
+        outcome.shared->store_writer().flush();
     }
     outcome.runtime.reset();
 }

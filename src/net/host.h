@@ -94,7 +94,8 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
                                   std::function<void(const HostEvent&)> notify_event,
                                   std::function<void()> notify_status_changed);
 
-// Releases everything clients still hold, then stops the runtime.
+// Stops the runtime (every task), releases everything clients still hold
+// and writes the store if a refresh is still waiting.
 void stop_host(StartupOutcome& outcome);
 
 // Draws a new pairing code (replacing any other) and returns it.

@@ -20,6 +20,7 @@
 #include "core/identity.h"
 #include "core/input_controller.h"
 #include "core/pad_engine.h"
+#include "net/store_writer.h"
 #include "net/wake_signal.h"
 
 namespace korvex {
@@ -100,11 +101,14 @@ public:
           host_public_(ed25519_public_key(identity_.seed)),
           host_name_(std::move(host_name)),
           device_type_(std::move(device_type)),
+          store_writer_(services.fs),
           locked_(services.input_sink, services.sas) {
         locked_.core.store = std::move(store);
     }
 
     const HostServices& services() const { return services_; }
+    // Every write of the paired-device store goes through it.
+    StoreWriter& store_writer() { return store_writer_; }
     const HostIdentity& identity() const { return identity_; }
     const Key32& host_public() const { return host_public_; }
     const std::string& host_name() const { return host_name_; }
@@ -172,15 +176,18 @@ private:
 
     std::function<void(const HostEvent&)> event_sink_;
     std::shared_ptr<WakeSignal> watchdog_wake_;
+    StoreWriter store_writer_;
 
     std::mutex mutex_;
     LockedCore locked_;
 };
 
 // Removes a paired client from the store and ends its sessions: they leave
-// the client table at once and are told "removed_by_user".
-void remove_client(HostShared& host, const std::string& client_id);
+// the client table at once and are told "removed_by_user". The sessions end
+// even when the store cannot be saved; the error says so, and the device
+// comes back at the next start.
+Status remove_client(HostShared& host, const std::string& client_id);
 // The same, inside a step that already holds the lock.
-void remove_client(HostShared& host, LockedCore& locked, const std::string& client_id);
+Status remove_client(HostShared& host, LockedCore& locked, const std::string& client_id);
 
 }  // namespace korvex::net

@@ -46,9 +46,9 @@ void SessionChannel::close() {
     queue_.clear();
 }
 
-void remove_client(HostShared& host, LockedCore& locked, const std::string& client_id) {
-    bool removed = erase_client_records(locked.core.store, client_id) > 0;
-    bool saved = removed && save_store(host.services().fs, locked.core.store).has_value();
+Status remove_client(HostShared& host, LockedCore& locked, const std::string& client_id) {
+    const bool removed = erase_client_records(locked.core.store, client_id) > 0;
+    Status saved = removed ? host.store_writer().save_now(locked.core.store) : Status{};
     for (auto it = locked.sessions.begin(); it != locked.sessions.end();) {
         if (it->second.client_id != client_id) {
             ++it;
@@ -62,11 +62,15 @@ void remove_client(HostShared& host, LockedCore& locked, const std::string& clie
         wipe(it->second.session_key);
         it = locked.sessions.erase(it);
     }
-    if (saved) locked.core.queue(HostEvent::Kind::PairedListChanged);
+    // The list the user sees is the one in memory, saved or not.
+    if (removed) locked.core.queue(HostEvent::Kind::PairedListChanged);
+    if (!saved) return fail("The device was disconnected, but the list of paired devices could not be saved (" +
+                            saved.error().text + "); it will be back after the host restarts.");
+    return {};
 }
 
-void remove_client(HostShared& host, const std::string& client_id) {
-    host.with_core([&](LockedCore& locked) { remove_client(host, locked, client_id); });
+Status remove_client(HostShared& host, const std::string& client_id) {
+    return host.with_core([&](LockedCore& locked) { return remove_client(host, locked, client_id); });
 }
 
 namespace {
@@ -166,11 +170,16 @@ private:
         const auto lan = lan_endpoints(snapshot, host_->tcp_port());
         const auto tailscale = tailscale_endpoints(snapshot, host_->tcp_port());
         std::uint64_t now = host_->services().clock.unix_now();
+        // The session is registered in the same step that makes AuthOk or
+        // PairComplete: a datagram the client sends the instant it reads
+        // the reply must find it.
         HandshakeOutcome outcome = host_->with_core([&](LockedCore& locked) {
             HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
                                  lan, tailscale, host_->device_type(), host_->services().rng,
-                                 host_->services().fs, now};
-            return handle_handshake_frame(handshake_, frame.type, frame.body, locked.core, ctx, peer_text_);
+                                 host_->store_writer(), now};
+            HandshakeOutcome out = handle_handshake_frame(handshake_, frame.type, frame.body, locked.core, ctx, peer_text_);
+            if (out.kind == HandshakeOutcome::Kind::Established) register_client(locked, out);
+            return out;
         });
         using Kind = HandshakeOutcome::Kind;
         if (outcome.kind == Kind::Close) co_return false;
@@ -180,38 +189,27 @@ private:
         if (outcome.kind == Kind::ReplyAndClose) co_return false;
         if (outcome.kind == Kind::Established) {
             crypto_.emplace(outcome.session_key, Side::Host);
+            wipe(outcome.session_key);
+            host_->wake_watchdog();
+            // A failed write ends the session through the usual clean-up.
             for (const auto& out : outcome.encrypted) {
                 if (!co_await write_frame(out.type, out.body)) co_return false;
-            }
-            bool registered = register_client(outcome);
-            wipe(outcome.session_key);
-            if (!registered) {
-                co_await write_frame(MessageType::SessionClosed, encode_reason(reason::kRemovedByUser));
-                co_return false;
             }
         }
         co_return true;
     }
 
-    // False when the client was removed after the handshake step: the
-    // removal found no session to close then, so this one must not start.
-    bool register_client(const HandshakeOutcome& outcome) {
+    void register_client(LockedCore& locked, const HandshakeOutcome& outcome) {
         display_name_ = outcome.display_name;
-        bool registered = host_->with_core([&](LockedCore& locked) {
-            if (find_client(locked.core.store, outcome.client_id) == nullptr) return false;
-            client_id_ = locked.core.next_client_id++;
-            std::weak_ptr<SessionChannel> channel = channel_;
-            ClientInputEntry& input = locked.input.add_client(*client_id_);
-            input.outgoing = [channel](std::string body) {
-                if (auto live = channel.lock()) live->push({SessionCommand::Kind::SendFrame, MessageType::SasResult, std::move(body)});
-            };
-            locked.sessions[*client_id_] =
-                SessionEntry{outcome.client_id, outcome.display_name, outcome.session_key, peer_ip_, channel_};
-            locked.core.queue(HostEvent::Kind::DeviceConnected, outcome.display_name);
-            return true;
-        });
-        if (registered) host_->wake_watchdog();
-        return registered;
+        client_id_ = locked.core.next_client_id++;
+        std::weak_ptr<SessionChannel> channel = channel_;
+        ClientInputEntry& input = locked.input.add_client(*client_id_);
+        input.outgoing = [channel](std::string body) {
+            if (auto live = channel.lock()) live->push({SessionCommand::Kind::SendFrame, MessageType::SasResult, std::move(body)});
+        };
+        locked.sessions[*client_id_] =
+            SessionEntry{outcome.client_id, outcome.display_name, outcome.session_key, peer_ip_, channel_};
+        locked.core.queue(HostEvent::Kind::DeviceConnected, outcome.display_name);
     }
 
     asio::awaitable<bool> handle_established(const Frame& frame) {

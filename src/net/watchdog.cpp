@@ -24,9 +24,16 @@ asio::awaitable<void> run_input_watchdog(std::shared_ptr<HostShared> host, std::
     }
 }
 
-asio::awaitable<void> run_motion_task(std::shared_ptr<HostShared> host) {
+asio::awaitable<void> run_motion_task(std::shared_ptr<HostShared> host, std::shared_ptr<WakeSignal> wake) {
     asio::steady_timer tick(co_await asio::this_coro::executor);
     for (;;) {
+        // Idle ticks would wake a worker and take the lock 125 times a
+        // second for nothing, in the way of everyone's input. The check and
+        // the wait run in one step of this strand, so a start is not missed.
+        if (!host->with_core([](LockedCore& locked) { return locked.gamepad.motion_active(); })) {
+            co_await wake->wait_for(std::chrono::hours(1));
+            continue;
+        }
         tick.expires_after(GamepadEngine::kMotionPeriod);
         auto [ec] = co_await tick.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
         if (ec) co_return;

@@ -12,8 +12,9 @@ class WakeSignal;
 // sleeps until one registers otherwise.
 asio::awaitable<void> run_input_watchdog(std::shared_ptr<HostShared> host, std::shared_ptr<WakeSignal> wake);
 
-// Every 8 ms, the gamepad mapping's stick motion: pointer and wheel movement
-// from the time since the last tick (the engine idles without motion).
-asio::awaitable<void> run_motion_task(std::shared_ptr<HostShared> host);
+// Every 8 ms while the gamepad mapping's sticks move the pointer or the
+// wheel: movement from the time since the last tick. Sleeps while there is
+// no motion; the engine's motion-started hook wakes it.
+asio::awaitable<void> run_motion_task(std::shared_ptr<HostShared> host, std::shared_ptr<WakeSignal> wake);
 
 }  // namespace korvex::net

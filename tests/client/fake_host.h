@@ -217,7 +217,7 @@ private:
             {
                 std::lock_guard lock(host.mutex_);
                 HandshakeContext ctx{host.identity_, host.host_public_, host.host_name, host.udp_port(), host.lan,
-                                     host.ts_,       "desktop",         host.rng_,      host.fs_,        1700000000};
+                                     host.ts_,       "desktop",         host.rng_,      host.saver_,     1700000000};
                 out = handle_handshake_frame(handshake, frame.type, frame.body, host.core_, ctx, "127.0.0.1");
             }
             for (const auto& f : out.plain) send(f.type, f.body, false);
@@ -343,6 +343,7 @@ private:
     std::vector<std::string> ts_;
     HostCore core_;
     MemoryFileSystem fs_;
+    DirectStoreSaver saver_{fs_};
     CountingRandom rng_{0x80};
     RecordingSink sink_;
     FakeSas sas_;

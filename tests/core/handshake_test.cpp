@@ -62,7 +62,7 @@ protected:
     }
 
     HandshakeOutcome step(HandshakeState& state, MessageType type, std::string_view body) {
-        HandshakeContext ctx{identity, host_public, "Desk", 49182, lan, ts, "desktop", rng, fs, now};
+        HandshakeContext ctx{identity, host_public, "Desk", 49182, lan, ts, "desktop", rng, saver, now};
         return handle_handshake_frame(state, static_cast<std::uint8_t>(type), as_bytes(body), core, ctx,
                                       "192.168.1.7");
     }
@@ -87,6 +87,7 @@ protected:
     HostCore core;
     test::CountingRandom rng{3};
     test::MemoryFileSystem fs;
+    DirectStoreSaver saver{fs};
     std::vector<std::string> lan{"192.168.1.20:49182"};
     std::vector<std::string> ts{"100.101.102.103:49182"};
     std::uint64_t now = 1700000000;

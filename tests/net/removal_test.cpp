@@ -47,8 +47,8 @@ TEST_F(Removal, RemovedClientCannotAuthenticateAgain) {
     EXPECT_EQ(c.last_reason(), "unpaired");
 }
 
-// A removal that lands between the pairing step and the registration of the
-// session finds no session to close; the new session must end all the same.
+// A removal right after the pairing step (from the DevicePaired event) finds
+// the session already registered and ends it.
 TEST_F(Removal, RemovalWhilePairingCompletesEndsTheNewSession) {
     client::ClientIdentity identity = client::new_client_identity(os_random());
     on_event([&](const HostEvent& event) {
@@ -60,7 +60,23 @@ TEST_F(Removal, RemovalWhilePairingCompletesEndsTheNewSession) {
     expect_removed(c);
     EXPECT_FALSE(stored(identity.client_id));
     EXPECT_TRUE(sessions_of(identity.client_id).empty());
-    EXPECT_EQ(count_events(HostEvent::Kind::DeviceConnected), 0u);
+    EXPECT_TRUE(input_knows(0));
+}
+
+// The sessions end whether or not the shortened list reaches the disk; the
+// caller hears that it did not.
+TEST_F(Removal, FailedSaveIsReportedAndTheSessionEndsAnyway) {
+    Client client = paired_client();
+    fs.fail_write = true;
+    Status removed = net::remove_client(shared(), client.identity.client_id);
+    fs.fail_write = false;
+    ASSERT_FALSE(removed);
+    EXPECT_NE(removed.error().text.find("could not be saved"), std::string::npos) << removed.error().text;
+    EXPECT_NE(removed.error().text.find("write refused"), std::string::npos) << removed.error().text;
+    expect_removed(client.connection);
+    EXPECT_TRUE(sessions_of(client.identity.client_id).empty());
+    auto c = connect();
+    EXPECT_FALSE(c.authenticate(client.identity, shared().host_public())) << "refused for the rest of this run";
 }
 
 // Holds the host's lock on a thread of its own until released, with the

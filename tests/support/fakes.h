@@ -1,7 +1,10 @@
 #pragma once
 // Fakes for the platform seams, shared by the tests.
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/environment.h"
@@ -33,25 +36,33 @@ public:
     }
 };
 
-// Files in memory, with switches to make each operation fail.
+// Files in memory, with switches to make each operation fail. Safe to use
+// from several threads (the host writes from its pool); `files` itself is
+// for single-threaded set-up and checks.
 class MemoryFileSystem final : public FileSystem {
 public:
     std::map<std::string, Bytes> files;
-    bool fail_read = false, fail_write = false, fail_rename = false, fail_mkdir = false;
+    std::atomic<bool> fail_read{false}, fail_write{false}, fail_rename{false}, fail_mkdir{false};
+    // Called before each write, outside the lock: a test may block it.
+    std::function<void(const std::string& path)> before_write;
 
     char separator() const override { return '/'; }
     Result<std::optional<Bytes>> read_file(const std::string& path) override {
+        std::lock_guard lock(mutex_);
         auto it = files.find(path);
         if (it == files.end()) return std::optional<Bytes>{};
         if (fail_read) return fail("read refused");
         return std::optional<Bytes>(it->second);
     }
     Status write_file_flushed(const std::string& path, ByteView data) override {
+        if (before_write) before_write(path);
+        std::lock_guard lock(mutex_);
         if (fail_write) return fail("write refused");
         files[path] = Bytes(data.begin(), data.end());
         return {};
     }
     Status rename_replace(const std::string& from, const std::string& to) override {
+        std::lock_guard lock(mutex_);
         auto it = files.find(from);
         if (fail_rename || it == files.end()) return fail("rename refused");
         files[to] = std::move(it->second);
@@ -63,9 +74,17 @@ public:
         return {};
     }
     std::string text(const std::string& path) const {
+        std::lock_guard lock(mutex_);
         const Bytes& b = files.at(path);
         return {b.begin(), b.end()};
     }
+    bool exists(const std::string& path) const {
+        std::lock_guard lock(mutex_);
+        return files.contains(path);
+    }
+
+private:
+    mutable std::mutex mutex_;
 };
 
 // Reversible stand-in for DPAPI: xor with a byte, with switches to fail.

@@ -91,7 +91,10 @@ void Console::remove(const std::string& argument) {
         print("No device number " + argument + ". Type \"devices\" to list them.");
         return;
     }
-    net::remove_client(shared, *client_id);
+    if (Status removed = net::remove_client(shared, *client_id); !removed) {
+        print(removed.error().text);
+        return;
+    }
     print("Device removed.");
 }
 
