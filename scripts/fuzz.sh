@@ -32,6 +32,7 @@ readonly PACKAGES=(
     cmake ninja-build pkg-config
     "clang-$CLANG_VERSION" "libclang-rt-$CLANG_VERSION-dev"
     libsodium-dev nlohmann-json3-dev libqrencode-dev libavahi-client-dev libasio-dev
+    libx11-dev libxtst-dev  # the project's configure looks for them
 )
 
 step() { printf '\n==> %s\n' "$*"; }

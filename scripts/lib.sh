@@ -6,7 +6,13 @@
 KORVEX_NATIVE_PACKAGES=(
     cmake ninja-build pkg-config g++ make
     libsodium-dev libavahi-client-dev nlohmann-json3-dev libasio-dev libqrencode-dev libgtest-dev libbenchmark-dev googletest
+    libx11-dev libxtst-dev
 )
+
+# What the native tests need besides: the X server the injection test runs
+# the host under.
+# shellcheck disable=SC2034
+KORVEX_NATIVE_TEST_PACKAGES=(xvfb)
 
 as_root() {
     if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi

@@ -75,7 +75,7 @@ run_preset() {
     lines+=("$preset: $((total - bad)) passed, $bad failed (build $((built - t0)) s, tests $((SECONDS - built)) s)")
 }
 
-ensure_packages "${KORVEX_NATIVE_PACKAGES[@]}"
+ensure_packages "${KORVEX_NATIVE_PACKAGES[@]}" "${KORVEX_NATIVE_TEST_PACKAGES[@]}"
 started=$SECONDS
 for preset in "${presets[@]}"; do run_preset "$preset"; done
 

@@ -31,6 +31,7 @@ source "$ROOT/scripts/lib.sh"
 
 readonly PACKAGES=(
     "${KORVEX_NATIVE_PACKAGES[@]}"
+    "${KORVEX_NATIVE_TEST_PACKAGES[@]}"
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
     # for scripts/deps-windows.sh
     autoconf automake libtool dpkg-dev patch xz-utils bzip2

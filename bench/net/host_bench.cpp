@@ -9,7 +9,10 @@
 //   (e) one client's latency while another authenticates as fast as it
 //       can, against its latency on an idle host;
 //   (d) resident memory of an idle korvex-host process and per idle
-//       connection.
+//       connection;
+//   (f) with DISPLAY set (Xvfb): XTest events per second the Linux sink
+//       sustains, and (b)'s send-to-sink p99 with the XTest sink against the
+//       counting sink in the same run.
 // A program that prints figures; it judges nothing.
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -48,6 +51,7 @@
 #include "platform/secret_protector.h"
 #include "platform/system_info.h"
 #include "platform/tailscale_client.h"
+#include "platform/posix/xtest_sink.h"
 
 namespace korvex::bench {
 namespace {
@@ -57,12 +61,15 @@ using namespace std::chrono_literals;
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// Counts key injections and stamps the last one; injects nothing.
+// Counts key injections and stamps the last one; injects nothing, or hands
+// the key to `inner` first (the XTest sink) so the stamp follows its work.
 class StampingSink final : public InputSink {
 public:
+    explicit StampingSink(InputSink* inner = nullptr) : inner_(inner) {}
     std::atomic<std::uint64_t> keys{0};
     std::atomic<std::int64_t> last_ns{0};
-    void key(KeyCode, bool) override {
+    void key(KeyCode code, bool down) override {
+        if (inner_) inner_->key(code, down);
         last_ns.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
         keys.fetch_add(1, std::memory_order_release);
     }
@@ -75,6 +82,9 @@ public:
     void keep_awake() override {}
     void set_clipboard(std::string_view) override {}
     void adjust_brightness(bool) override {}
+
+private:
+    InputSink* inner_;
 };
 
 class DataDirEnvironment final : public Environment {
@@ -164,7 +174,8 @@ double windowed_rate(std::uint64_t count, std::uint64_t window, Send send, Done 
 
 class BenchHost {
 public:
-    BenchHost() : data_(temp_dir()), env_(data_), protector_(make_os_secret_protector()) {
+    explicit BenchHost(InputSink* inner = nullptr)
+        : sink(inner), data_(temp_dir()), env_(data_), protector_(make_os_secret_protector()) {
         net::HostPlatform platform{os_file_system(), os_random(), system_clock(), env_, *protector_, sink,
                                    os_sas_action(),  system_,     *tailscale_,    nullptr};
         auto started = net::start_host(platform, net::HostOptions{.first_port = 0, .last_port = 0},
@@ -470,6 +481,48 @@ void idle_memory(const char* host_program) {
                 sockets.empty() ? 0.0 : static_cast<double>(loaded - idle) / static_cast<double>(sockets.size()));
 }
 
+// (f) The XTest sink into the X server named by DISPLAY (Xvfb here).
+void xtest_figures(std::uint64_t& next_seq) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        std::printf("(f) XTest: skipped, DISPLAY is not set (run under Xvfb)\n");
+        return;
+    }
+    auto opened = posix::open_xtest_sink({display, {}});
+    if (!opened) {
+        std::printf("(f) XTest: skipped, %s\n", opened.error().text.c_str());
+        return;
+    }
+    InputSink& xtest = **opened;
+    // The same send-to-sink latency as (b), counting sink and XTest sink, in this run,
+    // before the rate run below leaves the server a backlog.
+    std::vector<double> counting, injected;
+    {
+        BenchHost host;
+        PairedClient client(host);
+        counting = host_latency_samples(host, client, next_seq, 3000);
+    }
+    {
+        BenchHost host(&xtest);
+        PairedClient client(host);
+        injected = host_latency_samples(host, client, next_seq, 3000);
+    }
+    auto c = percentiles(counting), x = percentiles(injected);
+    std::printf("(f) send-to-sink latency: counting sink p50 %.1f us p99 %.1f us; XTest sink p50 %.1f us p99 %.1f us\n",
+                c.p50_us, c.p99_us, x.p50_us, x.p99_us);
+    // Sustained rate: far more events than the connection's buffers hold, so
+    // the figure is what the server takes in, not what Xlib queues.
+    constexpr int kMoves = 200000, kKeys = 50000;
+    auto start = Clock::now();
+    for (int i = 0; i < kMoves; ++i) xtest.mouse_move(i % 2 == 0 ? 1 : -1, 0);
+    double moves = kMoves / seconds_since(start);
+    const KeyCode f9 = *usage_to_key_code(0x42);
+    start = Clock::now();
+    for (int i = 0; i < kKeys; ++i) xtest.key(f9, i % 2 == 0);
+    double keys = kKeys / seconds_since(start);
+    std::printf("(f) XTest into %s: %.0f pointer moves/s, %.0f key events/s\n", display, moves, keys);
+}
+
 }  // namespace
 }  // namespace korvex::bench
 
@@ -486,6 +539,7 @@ int main(int argc, char** argv) {
         bench::datagram_latency(host, client, seq);
         bench::handshake_rate(host, client.identity());
         bench::latency_under_authentication(host, client, seq);
+        bench::xtest_figures(seq);
     }
     const char* program = argc > 1 ? argv[1] : KORVEX_HOST_PROGRAM;
     bench::idle_memory(program);

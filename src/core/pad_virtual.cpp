@@ -75,6 +75,23 @@ std::array<std::uint8_t, 12> encode_xusb_report(const XusbReport& report) {
     return out;
 }
 
+std::optional<XusbReport> decode_submit_report_request(std::span<const std::uint8_t> request) {
+    if (request.size() != 20) return std::nullopt;
+    auto u16 = [&](std::size_t at) {
+        return static_cast<std::uint16_t>(request[at] | (request[at + 1] << 8));
+    };
+    if ((u16(0) | (u16(2) << 16)) != 20) return std::nullopt;  // the size field
+    XusbReport r;
+    r.buttons = u16(8);
+    r.left_trigger = request[10];
+    r.right_trigger = request[11];
+    r.lx = static_cast<std::int16_t>(u16(12));
+    r.ly = static_cast<std::int16_t>(u16(14));
+    r.rx = static_cast<std::int16_t>(u16(16));
+    r.ry = static_cast<std::int16_t>(u16(18));
+    return r;
+}
+
 std::array<std::uint8_t, 8> check_version_request() {
     std::array<std::uint8_t, 8> out{};
     store_u32(out, 0, 8);

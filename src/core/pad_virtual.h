@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 
 #include "core/error.h"
 #include "core/input_pad.h"
@@ -44,6 +46,9 @@ struct XusbReport {
 // right 8; values outside 1..8 add none), sticks and triggers copied.
 XusbReport xusb_report(const PadState& state);
 std::array<std::uint8_t, 12> encode_xusb_report(const XusbReport& report);
+// The report inside a submit request, for a bus that carries it out itself
+// (the Linux uinput bus); nothing when the buffer is not such a request.
+std::optional<XusbReport> decode_submit_report_request(std::span<const std::uint8_t> request);
 
 // Input buffers of the requests (little-endian, size first).
 std::array<std::uint8_t, 8> check_version_request();

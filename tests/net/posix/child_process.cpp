@@ -14,7 +14,8 @@ extern char** environ;
 
 namespace korvex::test {
 
-ChildProcess::ChildProcess(const std::string& program, const std::map<std::string, std::string>& env) {
+ChildProcess::ChildProcess(const std::string& program, const std::map<std::string, std::string>& env,
+                           const std::vector<std::string>& args) {
     // A child that has died must show as a failed write, not end the tests.
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> entries;
@@ -28,7 +29,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::map<std::strin
     for (auto& entry : entries) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::string path = program;
-    char* argv[] = {path.data(), nullptr};
+    std::vector<std::string> words = args;
+    std::vector<char*> argv = {path.data()};
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     int to_child[2], from_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0) return;
@@ -42,7 +46,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::map<std::strin
         dup2(to_child[0], STDIN_FILENO);
         dup2(from_child[1], STDOUT_FILENO);
         dup2(from_child[1], STDERR_FILENO);
-        execve(path.c_str(), argv, envp.data());
+        execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(to_child[0]);

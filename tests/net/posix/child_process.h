@@ -15,9 +15,10 @@ namespace korvex::test {
 class ChildProcess {
 public:
     // Starts `program` with this process's environment, changed by `env`
-    // (an empty value removes the variable). Standard error goes to
-    // standard output.
-    ChildProcess(const std::string& program, const std::map<std::string, std::string>& env);
+    // (an empty value removes the variable), with `args` after the program
+    // name. Standard error goes to standard output.
+    ChildProcess(const std::string& program, const std::map<std::string, std::string>& env,
+                 const std::vector<std::string>& args = {});
     ~ChildProcess();  // kills the child if it still runs
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

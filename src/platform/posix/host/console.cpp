@@ -3,6 +3,7 @@
 #include <istream>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "core/pad_commands.h"
 #include "core/pairing_uri.h"
@@ -11,7 +12,8 @@
 
 namespace korvex::posix {
 
-Console::Console(net::StartupOutcome& host, std::ostream& out) : host_(host), out_(out) {}
+Console::Console(net::StartupOutcome& host, std::ostream& out, std::string input_sink)
+    : host_(host), out_(out), input_sink_(std::move(input_sink)) {}
 
 void Console::print(const std::string& text) {
     std::lock_guard lock(out_mutex_);
@@ -32,7 +34,7 @@ std::string Console::status_line() const {
     std::string gamepad =
         shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); });
     return "Korvex \u2014 " + host_.host_name + "\n" + "LAN: " + summary.lan + " \u00b7 Tailscale: " + summary.tailscale +
-           "\n" + status + "\n" + gamepad;
+           "\n" + status + "\n" + gamepad + (input_sink_.empty() ? "" : "\nInput: " + input_sink_);
 }
 
 namespace {

@@ -13,7 +13,8 @@ namespace korvex::posix {
 
 class Console {
 public:
-    Console(net::StartupOutcome& host, std::ostream& out);
+    // `input_sink` names where input goes, for the status line.
+    Console(net::StartupOutcome& host, std::ostream& out, std::string input_sink = {});
 
     // Reads commands; true after "exit", false when the input ended.
     bool run(std::istream& in);
@@ -33,6 +34,7 @@ private:
 
     net::StartupOutcome& host_;
     std::ostream& out_;
+    std::string input_sink_;
     std::mutex out_mutex_;
     std::mutex pairing_mutex_;
     bool pairing_open_ = false;

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "console.h"
@@ -14,6 +16,8 @@
 #include "platform/file_system.h"
 #include "platform/input_sink.h"
 #include "platform/pad_bus.h"
+#include "platform/posix/uinput_pad_bus.h"
+#include "platform/posix/xtest_sink.h"
 #include "platform/random_source.h"
 #include "platform/sas_action.h"
 #include "platform/secret_protector.h"
@@ -31,11 +35,18 @@ int main() {
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    auto sink = make_os_input_sink();
+    // XTest when the display opens, else the null sink; the sink's one-time
+    // notices (an unavailable lock or backlight) go to the console.
+    std::mutex notice_mutex;
+    auto chosen = posix::choose_input_sink([&notice_mutex](const std::string& line) {
+        std::lock_guard lock(notice_mutex);
+        std::cout << line << std::endl;
+    });
+    auto& sink = chosen.sink;
     auto protector = make_os_secret_protector();
     auto system = make_os_system_info();
     auto tailscale = make_os_tailscale_client();
-    auto pad_bus = make_os_pad_bus();
+    auto pad_bus = posix::make_uinput_pad_bus();
     net::HostPlatform platform{os_file_system(), os_random(),  system_clock(),  os_environment(),
                                *protector,       *sink,        os_sas_action(), *system,
                                *tailscale,       &start_os_service_advertiser,  pad_bus.get()};
@@ -52,7 +63,10 @@ int main() {
         std::cerr << "Korvex could not start: " << started.error().text << std::endl;
         return 1;
     }
-    if (auto notice = input_injection_notice()) std::cout << *notice << std::endl;
+    if (chosen.notice) std::cout << *chosen.notice << std::endl;
+    if (!pad_bus->unavailable_reason().empty())
+        std::cout << "No virtual gamepad: " << pad_bus->unavailable_reason()
+                  << "; the gamepad goes through the keyboard/mouse mapping." << std::endl;
     if (started->advertisement_error)
         std::cout << "Not advertised over mDNS: " << *started->advertisement_error << std::endl;
     std::cout << "Korvex host listening on port " << started->port << " (data folder: "
@@ -64,7 +78,7 @@ int main() {
         started->shared->with_core([](net::LockedCore& locked) { locked.input.release_all(); });
         std::_Exit(0);
     }).detach();
-    posix::Console console(*started, std::cout);
+    posix::Console console(*started, std::cout, chosen.description);
     {
         std::lock_guard lock(console_mutex);
         console_ptr = &console;
