@@ -1,7 +1,5 @@
 #include "client/text_messages.h"
 
-#include <algorithm>
-
 #include "core/messages.h"
 
 namespace korvex::client {
@@ -13,6 +11,12 @@ bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 
 std::size_t char_boundary(std::string_view text, std::size_t n) {
     if (n >= text.size()) return text.size();
     while (n > 0 && is_continuation(text[n])) --n;
+    return n;
+}
+
+std::size_t first_character_size(std::string_view text) {
+    std::size_t n = 1;
+    while (n < text.size() && n < 4 && is_continuation(text[n])) ++n;
     return n;
 }
 
@@ -29,11 +33,14 @@ std::vector<std::string_view> split_text_messages(std::string_view text, std::si
         std::size_t n = char_boundary(text, budget);
         // Escapes make the body longer than the text: dropping as many bytes
         // as it is over takes at least that much off the body.
-        if (std::size_t size = text_body_size(text.substr(0, n)); size > max_body)
-            n = char_boundary(text, n - (size - max_body));
-        // Only text that is not UTF-8 gets here (a character is at most 4
-        // bytes); it is cut where it fits rather than lost.
-        if (n == 0) n = std::min(text.size(), budget / 6);
+        if (std::size_t size = text_body_size(text.substr(0, n)); size > max_body) {
+            std::size_t over = size - max_body;
+            n = over < n ? char_boundary(text, n - over) : 0;
+        }
+        // A byte takes at most 6 once escaped, so budget / 6 bytes always fit.
+        if (n == 0) n = char_boundary(text, budget / 6);
+        // A character longer than that fits alone: bytes of 0x80 and up are never escaped.
+        if (n == 0) n = first_character_size(text);
         pieces.push_back(text.substr(0, n));
         text.remove_prefix(n);
     }
@@ -47,7 +54,8 @@ std::size_t clipboard_text_limit(bool auto_paste, std::size_t max_body) {
 
 std::string clipboard_too_long(std::string_view text, bool auto_paste, std::size_t max_body) {
     const std::size_t limit = clipboard_text_limit(auto_paste, max_body);
-    const std::string most = "clip takes at most " + std::to_string(limit) + " bytes (type sends longer text as several messages)";
+    const std::string most =
+        "clip takes at most " + std::to_string(limit) + " bytes (type sends longer text as several messages)";
     if (text.size() > limit) return "the text is " + std::to_string(text.size()) + " bytes; " + most;
     std::size_t body = encode_json(ClipboardSet{std::string(text), auto_paste}).size();
     if (body <= max_body) return {};
