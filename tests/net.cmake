@@ -15,8 +15,9 @@ if(WIN32)
   target_compile_definitions(korvex_net_tests PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
   add_test(NAME korvex_net_tests COMMAND korvex_net_tests)
 else()
-  # The console test starts the real program.
-  add_dependencies(korvex_net_tests korvex-host)
-  target_compile_definitions(korvex_net_tests PRIVATE "KORVEX_HOST_PROGRAM=\"$<TARGET_FILE:korvex-host>\"")
+  # The console and korvex-remote process tests start the real programs.
+  add_dependencies(korvex_net_tests korvex-host korvex-remote)
+  target_compile_definitions(korvex_net_tests PRIVATE "KORVEX_HOST_PROGRAM=\"$<TARGET_FILE:korvex-host>\""
+                                                      "KORVEX_REMOTE_PROGRAM=\"$<TARGET_FILE:korvex-remote>\"")
   gtest_discover_tests(korvex_net_tests DISCOVERY_TIMEOUT 60)
 endif()
