@@ -17,6 +17,7 @@
 #include "client/sequence.h"
 #include "client/text_messages.h"
 #include "core/datagram.h"
+#include "core/host_core.h"
 #include "core/json.h"
 #include "core/key_vocabulary.h"
 #include "core/utf8.h"
@@ -400,6 +401,7 @@ int run_info(Run& run) {
 // which costs no try: the host answers no_active_code once the code is gone.
 std::string wrong_code_text(Run& run, const HostPort& host) {
     const std::string wrong = reason_text(reason::kInvalidCode);
+    const std::string tries = std::to_string(kMaxPairingFailures);
     Connection probe(run.ctx.rng);
     PairRequest request;
     request.client_id = new_client_identity(run.ctx.rng).client_id;
@@ -409,14 +411,15 @@ std::string wrong_code_text(Run& run, const HostPort& host) {
     run.ctx.rng.fill(request.client_nonce);
     if (!probe.connect(host.host, host.port, run.request.timeout) ||
         !probe.send_frame(MessageType::PairRequest, as_bytes(encode_json(request)), false))
-        return wrong + "; the host retires its code after 5 wrong tries";
+        return wrong + "; the host retires its code after " + tries + " wrong tries";
     auto answer = probe.receive(run.request.timeout);
     if (!answer && probe.last_reason() == reason::kNoActiveCode)
-        return wrong + ". That was the last try: after 5 wrong codes the host retired the code. Start pairing on "
-                       "the host again (\"pair\" in the Linux host's console) for a new code";
+        return wrong + ". That was the last try: after " + tries +
+               " wrong codes the host retired the code. Start pairing on the host again (\"pair\" in the Linux "
+               "host's console) for a new code";
     if (answer && answer->message_type() == MessageType::PairResponse)
-        return wrong + "; the code is still open, but the host retires it after 5 wrong tries in all";
-    return wrong + "; the host retires its code after 5 wrong tries";
+        return wrong + "; the code is still open, but the host retires it after " + tries + " wrong tries in all";
+    return wrong + "; the host retires its code after " + tries + " wrong tries";
 }
 
 int run_pair(Run& run) {
