@@ -15,9 +15,8 @@ if(WIN32)
   target_compile_definitions(korvex_net_tests PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
   add_test(NAME korvex_net_tests COMMAND korvex_net_tests)
 else()
-  # The console test starts the real program.
-  # The console tests start the real programs; the X test drives the host
-  # with korvex-remote under Xvfb.
+  # The console and korvex-remote process tests start the real programs; the
+  # X test drives the host with korvex-remote under Xvfb.
   add_dependencies(korvex_net_tests korvex-host korvex-remote)
   target_compile_definitions(korvex_net_tests PRIVATE "KORVEX_HOST_PROGRAM=\"$<TARGET_FILE:korvex-host>\""
                                                       "KORVEX_REMOTE_PROGRAM=\"$<TARGET_FILE:korvex-remote>\"")

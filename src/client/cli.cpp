@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <istream>
 #include <map>
 #include <ostream>
 
@@ -14,11 +15,16 @@
 #include "client/datagram_sender.h"
 #include "client/events.h"
 #include "client/sequence.h"
+#include "client/text_messages.h"
 #include "core/datagram.h"
+#include "core/host_core.h"
 #include "core/json.h"
 #include "core/key_vocabulary.h"
+#include "core/utf8.h"
+#include "korvex_version.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "platform/random_source.h"
 
 namespace korvex::client {
 namespace {
@@ -38,7 +44,12 @@ struct RawArgs {
 };
 
 constexpr std::string_view kValueOptions[] = {"--host", "--port", "--name", "--timeout", "--code", "--mods"};
-constexpr std::string_view kFlagOptions[] = {"--udp", "--paste", "--help"};
+constexpr std::string_view kFlagOptions[] = {"--udp", "--paste", "--help", "--version"};
+// The commands that send input events, the only ones --udp applies to.
+constexpr std::string_view kEventCommands[] = {"key",  "move", "click", "scroll",  "media",
+                                               "edit", "lock", "cad",   "shortcut", "release"};
+// What type - and clip - read from standard input at most.
+constexpr std::size_t kMaxStdinText = std::size_t{16} << 20;
 
 bool looks_like_number(std::string_view arg) {
     return arg.size() >= 2 && arg[0] == '-' && ((arg[1] >= '0' && arg[1] <= '9') || arg[1] == '.');
@@ -94,9 +105,11 @@ Result<float> parse_float(std::string_view text, std::string_view what) {
     return value;
 }
 
+// Waiting is counted in whole milliseconds, so 0.001 s is the shortest wait.
 Result<std::chrono::milliseconds> parse_timeout(std::string_view text) {
     KORVEX_TRY(float seconds, parse_float(text, "--timeout"));
-    if (seconds <= 0 || seconds > 3600) return fail("--timeout must be between 0 and 3600 seconds");
+    if (seconds < 0.001f || seconds > 3600)
+        return fail("--timeout takes seconds from 0.001 to 3600, not \"" + std::string(text) + "\"");
     auto ms = static_cast<std::int64_t>(std::ceil(seconds * 1000.0f));
     return std::chrono::milliseconds(ms);
 }
@@ -126,8 +139,27 @@ std::string wrapped(const std::string& list) {
 }
 
 bool is_event_command(std::string_view name) {
-    return name == "key" || name == "move" || name == "click" || name == "scroll" || name == "media" ||
-           name == "lock" || name == "cad" || name == "edit" || name == "shortcut" || name == "release";
+    return std::find(std::begin(kEventCommands), std::end(kEventCommands), name) != std::end(kEventCommands);
+}
+
+std::string event_command_list() {
+    std::string out;
+    for (std::string_view name : kEventCommands) out += (out.empty() ? "" : ", ") + std::string(name);
+    return out;
+}
+
+bool all_digits(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The code as the host shows it ("824 329"), with a dash ("824-329") or
+// run together ("824329"): its six digits, or nothing.
+std::optional<std::string> pairing_code_digits(std::string_view text) {
+    if (text.size() == 7 && (text[3] == ' ' || text[3] == '-') && all_digits(text.substr(0, 3)) &&
+        all_digits(text.substr(4)))
+        return std::string(text.substr(0, 3)) + std::string(text.substr(4));
+    if (text.size() == 6 && all_digits(text)) return std::string(text);
+    return std::nullopt;
 }
 
 Status expect_arguments(const CliRequest& r, const std::vector<std::string>& args, std::size_t min, std::size_t max,
@@ -236,6 +268,13 @@ std::string shown(std::string_view text) {
     return out;
 }
 
+// "5 s", "0.25 s".
+std::string seconds_text(std::chrono::milliseconds ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000.0);
+    return text;
+}
+
 // What run_cli needs beyond the context, loaded once.
 struct Run {
     CliContext& ctx;
@@ -246,14 +285,66 @@ struct Run {
         ctx.err << "korvex-remote: " << text << '\n';
         return kExitFailed;
     }
+
+    // What a failed step of `connection` with `target` means; a time-out in words.
+    std::string failure_text(const Connection& connection, const Error& error, const HostPort& target) const {
+        if (connection.last_failure() != Failure::TimedOut) return error.text;
+        return format_host_port(target) + " did not answer within " + seconds_text(request.timeout) +
+               "; is the host running? --timeout waits longer";
+    }
+    int connection_failed(const Connection& connection, const Error& error, const HostPort& target) {
+        return failed(failure_text(connection, error, target));
+    }
 };
 
+// Which paired host `text` names: by id, else by name; none when it names
+// none (it is then an address).
+Result<const KnownHost*> paired_host_named(const KnownHosts& known, std::string_view text) {
+    auto matches = known.named(text);
+    if (matches.empty()) return nullptr;
+    if (matches.size() > 1) {
+        std::string ids;
+        for (const KnownHost* h : matches) ids += (ids.empty() ? "" : ", ") + shown(h->host_id);
+        return fail(std::to_string(matches.size()) + " paired hosts are named \"" + shown(text) +
+                    "\": give the id instead (" + ids + ")");
+    }
+    return matches.front();
+}
+
+Result<HostPort> endpoint_of(const KnownHost& host, std::optional<std::uint16_t> port) {
+    if (host.endpoint.empty()) return fail("no address is known for " + shown(host.name) + ": give --host ADDRESS");
+    KORVEX_TRY(HostPort hp, parse_host_port(host.endpoint));
+    if (port) hp.port = *port;
+    return hp;
+}
+
+// --host (a paired host's name or id, else an address), --port alone (the
+// default host on that port), or the most recently paired host.
 Result<HostPort> session_target(const CliRequest& request, const KnownHosts& known) {
-    if (request.target) return *request.target;
+    if (request.host_text) {
+        KORVEX_TRY(const KnownHost* paired, paired_host_named(known, *request.host_text));
+        if (paired) return endpoint_of(*paired, request.port);
+        if (request.target) return *request.target;
+    }
     const KnownHost* recent = known.most_recent();
     if (!recent) return fail("no host is paired yet: run \"korvex-remote pair URI\" first, or give --host");
-    if (recent->endpoint.empty()) return fail("no address is known for " + shown(recent->name) + ": give --host");
-    return parse_host_port(recent->endpoint);
+    return endpoint_of(*recent, request.port);
+}
+
+int run_forget(Run& run) {
+    auto known = load_known_hosts(run.ctx.fs, run.dir);
+    if (!known) return run.failed(known.error().text);
+    auto paired = paired_host_named(*known, *run.request.host_text);
+    if (!paired) return run.failed(paired.error().text);
+    if (!*paired)
+        return run.failed("no paired host has the name or id \"" + shown(*run.request.host_text) +
+                          "\" (korvex-remote hosts lists them)");
+    const KnownHost host = **paired;
+    known->forget(host.host_id);
+    if (auto saved = save_known_hosts(run.ctx.fs, run.dir, *known); !saved) return run.failed(saved.error().text);
+    run.ctx.out << "Forgot " << shown(host.name) << " (id " << shown(host.host_id)
+                << "). The host still lists this device until it is removed there.\n";
+    return kExitOk;
 }
 
 int run_hosts(Run& run) {
@@ -284,9 +375,9 @@ int run_info(Run& run) {
     if (!target) return run.failed(target.error().text);
     Connection connection(run.ctx.rng);
     if (auto ok = connection.connect(target->host, target->port, run.request.timeout); !ok)
-        return run.failed(ok.error().text);
+        return run.connection_failed(connection, ok.error(), *target);
     auto info = connection.host_info();
-    if (!info) return run.failed(info.error().text);
+    if (!info) return run.connection_failed(connection, info.error(), *target);
     std::ostream& out = run.ctx.out;
     out << "Host:          " << shown(info->name) << '\n'
         << "Id:            " << shown(info->host_id) << '\n'
@@ -305,6 +396,32 @@ int run_info(Run& run) {
     return kExitOk;
 }
 
+// The host answers a wrong code with invalid_code alone, and retires its code
+// after the fifth; whether that happened is told by a PairRequest alone,
+// which costs no try: the host answers no_active_code once the code is gone.
+std::string wrong_code_text(Run& run, const HostPort& host) {
+    const std::string wrong = reason_text(reason::kInvalidCode);
+    const std::string tries = std::to_string(kMaxPairingFailures);
+    Connection probe(run.ctx.rng);
+    PairRequest request;
+    request.client_id = new_client_identity(run.ctx.rng).client_id;
+    request.device_name = "code check";
+    run.ctx.rng.fill(request.client_x25519);
+    run.ctx.rng.fill(request.client_ed25519);
+    run.ctx.rng.fill(request.client_nonce);
+    if (!probe.connect(host.host, host.port, run.request.timeout) ||
+        !probe.send_frame(MessageType::PairRequest, as_bytes(encode_json(request)), false))
+        return wrong + "; the host retires its code after " + tries + " wrong tries";
+    auto answer = probe.receive(run.request.timeout);
+    if (!answer && probe.last_reason() == reason::kNoActiveCode)
+        return wrong + ". That was the last try: after " + tries +
+               " wrong codes the host retired the code. Start pairing on the host again (\"pair\" in the Linux "
+               "host's console) for a new code";
+    if (answer && answer->message_type() == MessageType::PairResponse)
+        return wrong + "; the code is still open, but the host retires it after " + tries + " wrong tries in all";
+    return wrong + "; the host retires its code after " + tries + " wrong tries";
+}
+
 int run_pair(Run& run) {
     const CliRequest& request = run.request;
     auto known = load_known_hosts(run.ctx.fs, run.dir);
@@ -315,12 +432,15 @@ int run_pair(Run& run) {
     std::vector<HostPort> candidates;
     std::optional<Key32> expected_key;
     std::string code = request.code;
+    if (request.host_text) {
+        auto target = session_target(request, *known);
+        if (!target) return run.failed(target.error().text);
+        candidates.push_back(*target);
+    }
     if (request.uri) {
         expected_key = request.uri->pk;
         code = request.uri->code;
-        if (request.target) {
-            candidates.push_back(*request.target);
-        } else {
+        if (candidates.empty()) {
             for (const std::string* endpoint : {&request.uri->lan, &request.uri->ts}) {
                 if (endpoint->empty()) continue;
                 auto hp = parse_host_port(*endpoint);
@@ -328,8 +448,6 @@ int run_pair(Run& run) {
             }
             if (candidates.empty()) return run.failed("the pairing URI names no address: give --host");
         }
-    } else {
-        candidates.push_back(*request.target);
     }
 
     Connection connection(run.ctx.rng);
@@ -341,13 +459,17 @@ int run_pair(Run& run) {
             used = candidate;
             break;
         }
-        errors += (errors.empty() ? "" : "; ") + ok.error().text;
+        errors += (errors.empty() ? "" : "; ") + run.failure_text(connection, ok.error(), candidate);
     }
     if (!used) return run.failed(errors);
 
     std::string device_name = request.device_name.value_or(default_device_name());
     auto paired = connection.pair(*identity, code, device_name, kDeviceModel, expected_key);
-    if (!paired) return run.failed(paired.error().text);
+    if (!paired) {
+        if (connection.last_failure() == Failure::Reason && connection.last_reason() == reason::kInvalidCode)
+            return run.failed(wrong_code_text(run, *used));
+        return run.connection_failed(connection, paired.error(), *used);
+    }
 
     KnownHost host;
     host.host_id = paired->host_id;
@@ -388,8 +510,33 @@ std::string sas_reply_text(std::string_view body, bool& ok) {
     return message && !message->empty() ? *message : *code;
 }
 
+// All of standard input, up to `limit` bytes: text for type - and clip -.
+Result<std::string> read_stdin_text(std::istream& in, std::size_t limit, std::string_view command) {
+    std::string text;
+    char buffer[16384];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > limit)
+            return fail("standard input holds more than " + std::to_string(limit) + " bytes; " + std::string(command) +
+                        " takes at most that");
+    }
+    if (in.bad()) return fail("cannot read standard input");
+    if (!is_valid_utf8(text)) return fail("standard input is not UTF-8 text");
+    return text;
+}
+
 int run_session_command(Run& run) {
     const CliRequest& request = run.request;
+    std::string text = request.text;
+    if (request.text_from_stdin) {
+        std::size_t limit = request.command == Command::Clip ? clipboard_text_limit(request.paste) : kMaxStdinText;
+        auto read = read_stdin_text(run.ctx.in, limit, request.name);
+        if (!read) return run.failed(read.error().text);
+        text = std::move(*read);
+    }
+    if (request.command == Command::Clip) {
+        if (auto too_long = clipboard_too_long(text, request.paste); !too_long.empty()) return run.failed(too_long);
+    }
     auto known = load_known_hosts(run.ctx.fs, run.dir);
     if (!known) return run.failed(known.error().text);
     auto target = session_target(request, *known);
@@ -399,14 +546,14 @@ int run_session_command(Run& run) {
 
     Connection connection(run.ctx.rng);
     if (auto ok = connection.connect(target->host, target->port, request.timeout); !ok)
-        return run.failed(ok.error().text);
+        return run.connection_failed(connection, ok.error(), *target);
     HostKeyLookup lookup = [&](std::string_view host_id) -> std::optional<Key32> {
         if (const KnownHost* h = known->find(host_id)) return h->ed25519_public;
         return std::nullopt;
     };
     // Without --name the host keeps the name given at pairing.
     auto auth = connection.authenticate(*identity, lookup, request.device_name.value_or(""));
-    if (!auth) return run.failed(auth.error().text);
+    if (!auth) return run.connection_failed(connection, auth.error(), *target);
 
     KnownHost& host = *known->find(auth->host_id);
     host.name = auth->host_name;
@@ -417,7 +564,7 @@ int run_session_command(Run& run) {
     int result = kExitOk;
     std::string problem;
     auto check = [&](const Status& status) {
-        if (!status && problem.empty()) problem = status.error().text;
+        if (!status && problem.empty()) problem = run.failure_text(connection, status.error(), *target);
         return status.has_value();
     };
 
@@ -426,14 +573,18 @@ int run_session_command(Run& run) {
         auto pong = connection.ping(unix_micros());
         if (check(status_of(pong))) {
             auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started);
-            char text[32];
-            std::snprintf(text, sizeof text, "%.2f", took.count());
-            run.ctx.out << "Pong from " << shown(host.name) << " in " << text << " ms\n";
+            char ms[32];
+            std::snprintf(ms, sizeof ms, "%.2f", took.count());
+            run.ctx.out << "Pong from " << shown(host.name) << " ("
+                        << format_host_port(connection.remote_address(), connection.remote_port()) << ") in " << ms
+                        << " ms\n";
         }
     } else if (request.command == Command::Type) {
-        check(connection.send_text(request.text));
+        // Long text goes as several messages, which the host types in order.
+        for (std::string_view piece : split_text_messages(text))
+            if (!check(connection.send_text(piece))) break;
     } else if (request.command == Command::Clip) {
-        check(connection.send_clipboard(request.text, request.paste));
+        check(connection.send_clipboard(text, request.paste));
     } else {
         std::optional<DatagramSender> sender;
         if (request.udp) {
@@ -475,6 +626,11 @@ int run_session_command(Run& run) {
 Result<CliRequest> parse_command_line(std::span<const std::string> args) {
     KORVEX_TRY(RawArgs raw, split_arguments(args));
     CliRequest r;
+    if (raw.flags.contains("--version") && !raw.flags.contains("--help")) {
+        r.command = Command::Version;
+        r.name = "--version";
+        return r;
+    }
     if (raw.flags.contains("--help") || raw.positional.empty() || raw.positional[0] == "help") {
         r.command = Command::Help;
         r.name = "help";
@@ -488,56 +644,87 @@ Result<CliRequest> parse_command_line(std::span<const std::string> args) {
     }
     if (auto it = raw.values.find("--name"); it != raw.values.end()) {
         if (it->second.size() > 256) return fail("--name is longer than 256 bytes");
+        if (!is_valid_utf8(it->second)) return fail("--name is not UTF-8 text");
         r.device_name = it->second;
     }
-    std::optional<std::uint16_t> port;
     if (auto it = raw.values.find("--port"); it != raw.values.end()) {
-        KORVEX_TRY(port, parse_port(it->second));
+        KORVEX_TRY(r.port, parse_port(it->second));
     }
+    // The host as an address; a paired host's name or id is looked up when run.
+    auto set_host = [&](const std::string& text) -> Status {
+        if (r.port && names_port(text)) return fail("give the port either in --host or with --port, not both");
+        r.host_text = text;
+        KORVEX_TRY(r.target, parse_host_port(text, r.port.value_or(kDefaultPort)));
+        return {};
+    };
     if (auto it = raw.values.find("--host"); it != raw.values.end()) {
-        if (port && names_port(it->second)) return fail("give the port either in --host or with --port, not both");
-        KORVEX_TRY(r.target, parse_host_port(it->second, port.value_or(kDefaultPort)));
-    } else if (port) {
-        return fail("--port needs --host");
+        if (auto ok = set_host(it->second); !ok) return std::unexpected(ok.error());
     }
     r.udp = raw.flags.contains("--udp");
     r.paste = raw.flags.contains("--paste");
-    if (r.udp && !is_event_command(r.name)) return fail("--udp applies to the event commands only");
+    if (r.udp && !is_event_command(r.name))
+        return fail("--udp does not apply to " + r.name + "; it applies to " + event_command_list());
     if (r.paste && r.name != "clip") return fail("--paste applies to clip only");
     if (raw.values.contains("--code") && r.name != "pair") return fail("--code applies to pair only");
     if (raw.values.contains("--mods") && r.name != "key" && r.name != "click")
         return fail("--mods applies to key and click only");
 
-    if (r.name == "info") {
-        r.command = Command::Info;
-        if (auto ok = expect_arguments(r, rest, 0, 1, "[HOST[:PORT]]"); !ok) return std::unexpected(ok.error());
+    if (r.name == "info" || r.name == "forget") {
+        const bool forget = r.name == "forget";
+        r.command = forget ? Command::Forget : Command::Info;
+        if (auto ok = expect_arguments(r, rest, forget ? 1 : 0, 1, forget ? "HOST (a name or id from hosts)" : "[HOST[:PORT]]");
+            !ok)
+            return std::unexpected(ok.error());
         if (!rest.empty()) {
-            if (r.target) return fail("give the host either as an argument or with --host, not both");
-            KORVEX_TRY(r.target, parse_host_port(rest[0], port.value_or(kDefaultPort)));
+            if (r.host_text) return fail("give the host either as an argument or with --host, not both");
+            if (forget) {
+                if (r.port) return fail("--port does not apply to forget");
+                r.host_text = rest[0];
+            } else if (auto ok = set_host(rest[0]); !ok) {
+                return std::unexpected(ok.error());
+            }
         }
     } else if (r.name == "pair") {
         r.command = Command::Pair;
+        auto code = raw.values.find("--code");
+        // An unquoted "--code 824 329" arrives as two words.
+        if (code != raw.values.end() && rest.size() == 1 && code->second.size() == 3 && all_digits(code->second) &&
+            rest[0].size() == 3 && all_digits(rest[0])) {
+            code->second += " " + rest[0];
+            rest.clear();
+        }
         if (auto ok = expect_arguments(r, rest, 0, 1, "URI | pair --host H [--port P] --code C"); !ok)
             return std::unexpected(ok.error());
-        auto code = raw.values.find("--code");
         if (!rest.empty()) {
+            if (code != raw.values.end() && !rest[0].starts_with("korvex:"))
+                return fail("unexpected \"" + rest[0] + "\" after --code: give the code as the host shows it, "
+                            "in quotes if it has a space (\"824 329\")");
             if (code != raw.values.end()) return fail("the pairing URI carries the code: leave out --code");
-            KORVEX_TRY(r.uri, parse_pairing_uri(rest[0]));
+            auto uri = parse_pairing_uri(rest[0]);
+            if (!uri && uri.error().text.find("is missing the key") != std::string::npos)
+                return fail(uri.error().text +
+                            "; an unquoted URI is cut at the first \"&\" by the shell: put it in single quotes, "
+                            "korvex-remote pair 'korvex://pair?...'");
+            if (!uri) return std::unexpected(uri.error());
+            r.uri = std::move(*uri);
         } else {
             if (!r.target || code == raw.values.end()) return fail("pair needs a pairing URI, or --host and --code");
-            r.code = code->second;
-            bool six_digits = r.code.size() == 6 &&
-                              std::all_of(r.code.begin(), r.code.end(), [](char c) { return c >= '0' && c <= '9'; });
-            if (!six_digits) return fail("the pairing code must be six digits");
+            auto digits = pairing_code_digits(code->second);
+            if (!digits)
+                return fail("the pairing code must be the six digits the host shows (\"824 329\", \"824-329\" or "
+                            "\"824329\"), not \"" + code->second + "\"");
+            r.code = *digits;
         }
     } else if (r.name == "ping") {
         r.command = Command::Ping;
         if (auto ok = expect_arguments(r, rest, 0, 0, ""); !ok) return std::unexpected(ok.error());
     } else if (r.name == "type" || r.name == "clip") {
         r.command = r.name == "type" ? Command::Type : Command::Clip;
-        if (auto ok = expect_arguments(r, rest, 1, 1000, r.name == "type" ? "TEXT" : "TEXT [--paste]"); !ok)
+        if (auto ok = expect_arguments(r, rest, 1, 1000, r.name == "type" ? "TEXT | -" : "TEXT | - [--paste]"); !ok)
             return std::unexpected(ok.error());
-        r.text = join(rest);
+        r.text_from_stdin = rest.size() == 1 && rest[0] == "-";
+        if (!r.text_from_stdin) r.text = join(rest);
+        if (!is_valid_utf8(r.text)) return fail("the text is not UTF-8");
     } else if (r.name == "keys") {
         r.command = Command::Keys;
         if (auto ok = expect_arguments(r, rest, 0, 0, ""); !ok) return std::unexpected(ok.error());
@@ -550,6 +737,8 @@ Result<CliRequest> parse_command_line(std::span<const std::string> args) {
     } else {
         return fail("unknown command \"" + r.name + "\"");
     }
+    if ((r.port || r.host_text) && (r.command == Command::Keys || r.command == Command::Hosts))
+        return fail(std::string(r.port ? "--port" : "--host") + " does not apply to " + r.name);
     return r;
 }
 
@@ -561,13 +750,18 @@ std::string usage_text() {
            "Pairing and checks:\n"
            "  info [HOST[:PORT]]             show a host's name, id and key fingerprint\n"
            "  pair URI                       pair with the korvex://pair?... URI the host shows\n"
-           "  pair --host H --code C         pair with the six-digit code the host shows\n"
+           "  pair --host H --code C         pair with the six-digit code the host shows (\"824 329\")\n"
            "  hosts                          list the paired hosts (the last paired is the default)\n"
+           "  forget HOST                    forget a paired host, by the name or id hosts shows\n"
            "  ping                           authenticate and measure one round trip\n"
            "\n"
            "Input (to the most recently paired host unless --host is given):\n"
-           "  type TEXT                      type the text\n"
-           "  clip TEXT [--paste]            set the host's clipboard, and paste it with --paste\n"
+           "  type TEXT                      type the text; long text goes as several messages\n"
+           "  clip TEXT [--paste]            set the host's clipboard (at most " +
+           std::to_string(clipboard_text_limit(true)) +
+           " bytes),\n"
+           "                                 and paste it with --paste\n"
+           "  type -, clip -                 the same with the text read from standard input\n"
            "  key NAME [--mods LIST]         press and release a key (a, enter, f5, left, ...);\n"
            "                                 LIST: ctrl,shift,alt,win\n"
            "  keys                           list the key names\n"
@@ -583,18 +777,35 @@ std::string usage_text() {
            "  release                        release every key and button the host holds\n"
            "\n"
            "Options:\n"
-           "  --host H[:P]    the host's address or name; IPv6 as [addr]:port\n"
-           "  --port P        the host's port (default 49182)\n"
+           "  --host H[:P]    a paired host's name or id (as hosts shows), or an address or\n"
+           "                  network name; IPv6 as [addr]:port\n"
+           "  --port P        the host's port (default 49182; alone: the default host on port P)\n"
            "  --name NAME     this device's name (default: this machine's host name when pairing,\n"
            "                  the name given at pairing afterwards)\n"
-           "  --udp           send the input events as datagrams, each acknowledged\n"
-           "  --timeout S     seconds to wait for each answer (default 5)\n"
+           "  --udp           send the input events as datagrams, each acknowledged; for\n"
+           "                  " +
+           event_command_list() +
+           "\n"
+           "  --timeout S     seconds to wait for each answer, 0.001 to 3600 (default 5)\n"
            "  -h, --help      show this text\n"
+           "  --version       show the version\n"
            "\n"
            "The identity of this device and the paired hosts are kept in KORVEX_REMOTE_DIR, else\n"
            "the korvex-remote folder of the user's configuration folder.\n"
-           "Exit status: 0 done, 1 failed or refused by the host, 2 bad usage.\n";
+           "Exit status: 0 done, 1 failed, refused by the host or output not written, 2 bad usage.\n";
 }
+
+namespace {
+
+// Output that did not reach its file (a full disk, a closed pipe) is a failure.
+int written(CliContext& ctx, int code) {
+    ctx.out.flush();
+    if (ctx.out) return code;
+    ctx.err << "korvex-remote: cannot write the output\n";
+    return code == kExitOk ? kExitFailed : code;
+}
+
+}  // namespace
 
 int run_cli(std::span<const std::string> args, CliContext& ctx) {
     auto request = parse_command_line(args);
@@ -608,20 +819,26 @@ int run_cli(std::span<const std::string> args, CliContext& ctx) {
             return kExitUsage;
         }
         ctx.out << usage_text();
-        return kExitOk;
+        return written(ctx, kExitOk);
+    }
+    if (request->command == Command::Version) {
+        ctx.out << "korvex-remote " << kVersion << '\n';
+        return written(ctx, kExitOk);
     }
     Run run{ctx, *request, client_config_dir(ctx.env, ctx.fs.separator())};
     switch (request->command) {
         case Command::Hosts:
-            return run_hosts(run);
+            return written(ctx, run_hosts(run));
         case Command::Keys:
-            return run_keys(run);
+            return written(ctx, run_keys(run));
         case Command::Info:
-            return run_info(run);
+            return written(ctx, run_info(run));
         case Command::Pair:
-            return run_pair(run);
+            return written(ctx, run_pair(run));
+        case Command::Forget:
+            return written(ctx, run_forget(run));
         default:
-            return run_session_command(run);
+            return written(ctx, run_session_command(run));
     }
 }
 

@@ -23,15 +23,21 @@ class RandomSource;
 namespace korvex::client {
 
 struct CliRequest {
-    enum class Command { Help, Info, Pair, Ping, Type, Clip, Events, Hosts, Keys };
+    enum class Command { Help, Version, Info, Pair, Ping, Type, Clip, Events, Hosts, Keys, Forget };
     Command command = Command::Help;
     std::string name;  // the command word as typed
 
-    // --host/--port, or the HOST[:PORT] of info; none: the most recent paired host.
+    // --host, or the HOST of info and forget, as typed: a paired host's name
+    // or id, else an address.
+    std::optional<std::string> host_text;
+    // host_text read as an address, with --port applied; none: the most
+    // recent paired host (with --port applied at run time).
     std::optional<HostPort> target;
-    std::optional<PairingUri> uri;  // pair URI
-    std::string code;               // pair --code
-    std::string text;               // type, clip
+    std::optional<std::uint16_t> port;  // --port
+    std::optional<PairingUri> uri;      // pair URI
+    std::string code;                   // pair --code, digits only
+    std::string text;                   // type, clip
+    bool text_from_stdin = false;       // type -, clip -
     bool paste = false;             // clip --paste
     // Event commands: what to send, in order; sequence numbers are given when sent.
     std::vector<InputEvent> events;
@@ -51,11 +57,13 @@ struct CliContext {
     FileSystem& fs;
     RandomSource& rng;
     const Environment& env;
+    std::istream& in;  // type - and clip - read it
     std::ostream& out;
     std::ostream& err;
 };
 
-// Exit codes: 0 done, 1 the operation failed or the host refused, 2 bad usage.
+// Exit codes: 0 done, 1 the operation failed, the host refused or the output
+// could not be written, 2 bad usage.
 int run_cli(std::span<const std::string> args, CliContext& ctx);
 
 }  // namespace korvex::client

@@ -122,6 +122,14 @@ KnownHost* KnownHosts::find(std::string_view host_id) {
     return const_cast<KnownHost*>(std::as_const(*this).find(host_id));
 }
 
+std::vector<const KnownHost*> KnownHosts::named(std::string_view text) const {
+    if (const KnownHost* by_id = find(text)) return {by_id};
+    std::vector<const KnownHost*> out;
+    for (const auto& h : hosts)
+        if (h.name == text) out.push_back(&h);
+    return out;
+}
+
 void KnownHosts::remember(KnownHost host) {
     forget(host.host_id);
     hosts.push_back(std::move(host));

@@ -62,6 +62,8 @@ struct KnownHosts {
 
     const KnownHost* find(std::string_view host_id) const;
     KnownHost* find(std::string_view host_id);
+    // The hosts `text` names: the one with that id, else every one with that name.
+    std::vector<const KnownHost*> named(std::string_view text) const;
     const KnownHost* most_recent() const { return hosts.empty() ? nullptr : &hosts.back(); }
     // Adds the host, or replaces the one with the same id, and makes it the most recent.
     void remember(KnownHost host);

@@ -64,13 +64,19 @@ struct WipeOnExit {
 }  // namespace
 
 std::string reason_text(std::string_view reason) {
-    if (reason == reason::kUnpaired) return "the host does not know this device (unpaired): pair it again";
-    if (reason == reason::kInvalidCode) return "the host refused the pairing code (invalid_code)";
+    if (reason == reason::kUnpaired)
+        return "the host does not know this device (unpaired): it was never paired there or was removed; pair it "
+               "again";
+    if (reason == reason::kInvalidCode) return "wrong pairing code: it is not the code the host shows (invalid_code)";
     if (reason == reason::kNoActiveCode)
-        return "the host has no pairing code open (no_active_code): start pairing on the host first";
-    if (reason == reason::kRemovedByUser) return "the host's user removed this device (removed_by_user)";
-    if (reason == reason::kInternalError) return "the host could not save the pairing (internal_error)";
-    return "the host refused (" + printable(reason) + ")";
+        return "the host is not pairing right now (no_active_code): start pairing on the host, then use the code it "
+               "shows";
+    if (reason == reason::kRemovedByUser)
+        return "the host's user removed this device (removed_by_user): pair it again to use this host";
+    if (reason == reason::kInternalError)
+        return "the host took the code but could not save the pairing (internal_error): try again, and check the "
+               "host's data folder";
+    return "the host refused for a reason this program does not know (\"" + printable(reason) + "\")";
 }
 
 struct Connection::Impl {
