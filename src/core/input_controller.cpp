@@ -262,9 +262,7 @@ void InputController::media(std::uint8_t number) {
     // Commands 1..6: volume up, volume down, mute, play/pause, next, previous.
     static constexpr std::uint16_t kMediaVks[] = {0xAF, 0xAE, 0xAD, 0xB3, 0xB0, 0xB1};
     if (number >= 1 && number <= 6) {
-        KeyCode code = vk_to_key_code(kMediaVks[number - 1]);
-        state_.sink().key(code, true);
-        state_.sink().key(code, false);
+        state_.tap_key(vk_to_key_code(kMediaVks[number - 1]));
     } else if (number == 7 || number == 8) {
         state_.sink().adjust_brightness(number == 7);
     }
@@ -322,6 +320,7 @@ void InputController::release_all() {
     pad_ = PadState{};
     last_pad_ms_.reset();
     if (pad_output_ != nullptr) {
+        InputState::HostRelease by_host(state_);
         pad_output_->release_mapping();
         pad_output_->submit_neutral();
     }
@@ -339,6 +338,7 @@ void InputController::input_watchdog(std::uint64_t now_ms) {
     if (!pad_.neutral() && (!last_pad_ms_ || elapsed(now_ms, *last_pad_ms_) > kPadTimeoutMs)) {
         pad_ = PadState{};
         if (pad_output_ != nullptr) {
+            InputState::HostRelease by_host(state_);
             pad_output_->apply(pad_);
             pad_output_->submit_neutral();
         }

@@ -9,6 +9,11 @@ constexpr ModifierMask kPressOrder[] = {kModShift, kModCtrl, kModAlt, kModWin};
 constexpr ModifierMask kReleaseOrder[] = {kModWin, kModAlt, kModCtrl, kModShift};
 constexpr std::uint16_t kVkLeftCtrl = 0xA2;
 
+// Left and right Win, Alt (generic, left, right).
+bool is_menu_vk(std::uint16_t vk) {
+    return vk == 0x5B || vk == 0x5C || vk == 0x12 || vk == 0xA4 || vk == 0xA5;
+}
+
 std::int32_t saturating_add(std::int32_t a, std::int32_t b) {
     std::int64_t sum = static_cast<std::int64_t>(a) + b;
     if (sum > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
@@ -18,10 +23,26 @@ std::int32_t saturating_add(std::int32_t a, std::int32_t b) {
 
 }  // namespace
 
+void InputState::key_down(KeyCode code) {
+    sink_.key(code, true);
+    lone_menu_vk_ = is_menu_vk(code.vk) ? code.vk : 0;
+}
+
+void InputState::key_up(KeyCode code, bool by_host) {
+    if (code.vk == lone_menu_vk_ && lone_menu_vk_ != 0) {
+        if (by_host) {
+            sink_.key(kMenuMaskKey, true);
+            sink_.key(kMenuMaskKey, false);
+        }
+        lone_menu_vk_ = 0;
+    }
+    sink_.key(code, false);
+}
+
 void InputState::press_modifiers(ModifierMask mask) {
     for (ModifierMask bit : kPressOrder) {
         if ((mask & bit) == 0 || (held_modifiers_ & bit) != 0) continue;
-        sink_.key(modifier_key_code(bit), true);
+        key_down(modifier_key_code(bit));
         held_modifiers_ |= bit;
     }
 }
@@ -29,7 +50,7 @@ void InputState::press_modifiers(ModifierMask mask) {
 void InputState::release_modifiers(ModifierMask mask) {
     for (ModifierMask bit : kReleaseOrder) {
         if ((mask & bit) == 0 || (held_modifiers_ & bit) == 0) continue;
-        sink_.key(modifier_key_code(bit), false);
+        key_up(modifier_key_code(bit), true);
         held_modifiers_ = static_cast<ModifierMask>(held_modifiers_ & ~bit);
     }
 }
@@ -44,11 +65,11 @@ void InputState::key_event(std::uint16_t usage, std::uint8_t action, ModifierMas
             press_modifiers(extra);
             key_chords_[usage] |= extra;
         }
-        sink_.key(row->code, true);
+        key_down(row->code);
         held_keys_.set(usage);
         held_modifiers_ |= own;
     } else if (action == kKeyUp) {
-        sink_.key(row->code, false);
+        key_up(row->code, host_release_);
         held_keys_.reset(usage);
         held_modifiers_ = static_cast<ModifierMask>(held_modifiers_ & ~own);
         ModifierMask chord = key_chords_[usage];
@@ -83,10 +104,13 @@ void InputState::send_chord(std::span<const std::uint16_t> modifier_vks, std::ui
     for (std::uint16_t mod_vk : modifier_vks) mask |= modifier_bit_of_vk(mod_vk);
     mask = static_cast<ModifierMask>(mask & ~held_modifiers_);
     press_modifiers(mask);
-    KeyCode code = vk_to_key_code(vk);
-    sink_.key(code, true);
-    sink_.key(code, false);
+    tap_key(vk_to_key_code(vk));
     release_modifiers(mask);
+}
+
+void InputState::tap_key(KeyCode code) {
+    key_down(code);
+    key_up(code, false);
 }
 
 void InputState::add_pending_move(std::int32_t dx, std::int32_t dy) {
@@ -101,13 +125,13 @@ void InputState::flush_move() {
 }
 
 void InputState::press_zoom_ctrl() {
-    sink_.key(vk_to_key_code(kVkLeftCtrl), true);
+    key_down(vk_to_key_code(kVkLeftCtrl));
     zoom_ctrl_held_ = true;
 }
 
 void InputState::release_zoom_ctrl() {
     if (!zoom_ctrl_held_) return;
-    sink_.key(vk_to_key_code(kVkLeftCtrl), false);
+    key_up(vk_to_key_code(kVkLeftCtrl), true);
     zoom_ctrl_held_ = false;
 }
 
@@ -117,7 +141,7 @@ void InputState::release_all() {
     for (std::size_t usage = 0; usage < kUsageSlots; ++usage) {
         if (!held_keys_.test(usage)) continue;
         held_keys_.reset(usage);
-        if (auto code = usage_to_key_code(static_cast<std::uint16_t>(usage))) sink_.key(*code, false);
+        if (auto code = usage_to_key_code(static_cast<std::uint16_t>(usage))) key_up(*code, true);
     }
     // Modifiers held as keys still have their bits here and get a second
     // key-up, which is harmless and makes sure nothing stays down.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -335,7 +336,8 @@ TEST_F(Controller, SetModifiersLatches) {
         {kModCtrl | kModShift, {"leftShift down", "leftCtrl down"}},
         {kModCtrl | kModShift, {}},
         {kModCtrl | kModWin | 0xF0, {"leftShift up", "leftWin down"}},
-        {0, {"leftWin up", "leftCtrl up"}},
+        // Win went down last: its release by the host is masked.
+        {0, {"mask down", "mask up", "leftWin up", "leftCtrl up"}},
     };
     std::uint64_t seq = 0;
     for (const auto& step : steps) EXPECT_EQ(send(make_command(9, ++seq, step.mask)), step.injected) << seq;
@@ -346,7 +348,9 @@ TEST_F(Controller, LatchedModifierIsNotPressedTwiceByAKeyOrButton) {
     EXPECT_EQ(send(make_key(2, 0x04, 1, kModShift)), (Log{"a down"}));
     EXPECT_EQ(send(make_key(3, 0x04, 0)), (Log{"a up"}));
     EXPECT_EQ(send(make_button(4, 1, true, kModShift | kModAlt)), (Log{"leftAlt down", "button 1 down"}));
-    EXPECT_EQ(send(make_button(5, 1, false)), (Log{"button 1 up", "leftAlt up"}));
+    // A click is no key: the Alt pressed for it is still lone when the host
+    // lets it go, so it is masked.
+    EXPECT_EQ(send(make_button(5, 1, false)), (Log{"button 1 up", "mask down", "mask up", "leftAlt up"}));
     EXPECT_EQ(controller.state().held_modifiers(), kModShift);
 }
 
@@ -399,7 +403,7 @@ TEST_F(Controller, WatchdogTable) {
     const std::vector<Case> cases = {
         {"key", {make_key(1, 0x04, 1)}, 2500, 2750, {"a up"}},
         {"button", {make_button(1, 2, true)}, 2500, 2501, {"button 2 up"}},
-        {"latched_modifier", {make_command(9, 1, kModAlt)}, 2500, 2750, {"leftAlt up"}},
+        {"latched_modifier", {make_command(9, 1, kModAlt)}, 2500, 2750, {"mask down", "mask up", "leftAlt up"}},
         {"zoom_ctrl", {make_pinch(1, 1, 0)}, 1250, 1500, {"leftCtrl up"}},
     };
     for (const auto& c : cases) {
@@ -416,6 +420,93 @@ TEST_F(Controller, WatchdogTable) {
         EXPECT_EQ(local_sink.take(), c.released) << c.name;
         EXPECT_FALSE(local.state().anything_held()) << c.name;
     }
+}
+
+// Every release the host makes on its own, of a Win or Alt with no other key
+// since its key-down, taps the mask key just before that key-up; a Win or Alt
+// used with another key, and a client's own press and release, are not
+// masked.
+TEST(ControllerMenuMask, HostReleasePaths) {
+    enum class Path { Watchdog, OwnerChange, SessionEnd, ReleaseAllEvent, Unlatch };
+    struct Hold {
+        const char* name;
+        std::vector<InputEvent> events;  // client A, seq from 1
+        std::string key;                 // the Win or Alt key released
+        bool masked;
+    };
+    const std::vector<Hold> holds = {
+        {"latched_win", {make_command(9, 1, kModWin)}, "leftWin", true},
+        {"latched_alt", {make_command(9, 1, kModAlt)}, "leftAlt", true},
+        {"win_key", {make_key(1, 0xE3, 1)}, "leftWin", true},
+        {"alt_key", {make_key(1, 0xE2, 1)}, "leftAlt", true},
+        {"right_alt_key", {make_key(1, 0xE6, 1)}, "rightAlt", true},
+        {"win_with_button_chord", {make_button(1, 1, true, kModWin)}, "leftWin", true},
+        {"latched_win_then_key", {make_command(9, 1, kModWin), make_key(2, 0x07, 1), make_key(3, 0x07, 0)},
+         "leftWin", false},
+        {"latched_alt_then_key", {make_command(9, 1, kModAlt), make_key(2, 0x2B, 1), make_key(3, 0x2B, 0)},
+         "leftAlt", false},
+        {"win_key_then_key", {make_key(1, 0xE3, 1), make_key(2, 0x15, 1)}, "leftWin", false},
+        {"latched_win_then_media_key", {make_command(9, 1, kModWin), make_command(10, 2, 3)}, "leftWin", false},
+    };
+    const std::pair<Path, const char*> paths[] = {
+        {Path::Watchdog, "watchdog"},
+        {Path::OwnerChange, "owner_change"},
+        {Path::SessionEnd, "session_end"},
+        {Path::ReleaseAllEvent, "release_all_event"},
+        {Path::Unlatch, "unlatch"},
+    };
+    for (const auto& [path, path_name] : paths) {
+        for (const auto& hold : holds) {
+            const bool latched = hold.events.front().kind == 9;
+            if (path == Path::Unlatch && !latched) continue;
+            const std::string name = std::string(path_name) + "/" + hold.name;
+            RecordingSink sink;
+            FakeSas sas;
+            InputController controller(sink, sas);
+            controller.add_client(kA);
+            controller.add_client(kB);
+            for (const auto& e : hold.events) controller.dispatch_event(kA, e, 1000);
+            sink.take();
+            switch (path) {
+                case Path::Watchdog: controller.input_watchdog(2750); break;
+                case Path::OwnerChange: controller.dispatch_event(kB, make_scroll(1, 0, 1), 1100); break;
+                case Path::SessionEnd: controller.remove_client(kA); break;
+                case Path::ReleaseAllEvent: controller.dispatch_event(kA, make_event(15, 50), 1100); break;
+                case Path::Unlatch: controller.dispatch_event(kA, make_command(9, 50, 0), 1100); break;
+            }
+            const Log log = sink.take();
+            const auto up = std::find(log.begin(), log.end(), hold.key + " up");
+            ASSERT_NE(up, log.end()) << name;
+            const bool masked = up - log.begin() >= 2 && *(up - 2) == "mask down" && *(up - 1) == "mask up";
+            EXPECT_EQ(masked, hold.masked) << name;
+            EXPECT_EQ(std::count(log.begin(), log.end(), "mask down"), hold.masked ? 1 : 0) << name;
+            EXPECT_EQ(controller.state().held_modifiers() & (kModWin | kModAlt), 0) << name;
+        }
+    }
+}
+
+TEST_F(Controller, ClientsOwnWinOrAltPressAndReleaseIsNotMasked) {
+    EXPECT_EQ(send(make_key(1, 0xE3, 1)), (Log{"leftWin down"}));
+    EXPECT_EQ(send(make_key(2, 0xE3, 0)), (Log{"leftWin up"}));
+    EXPECT_EQ(send(make_key(3, 0xE2, 1)), (Log{"leftAlt down"}));
+    EXPECT_EQ(send(make_key(4, 0xE2, 0)), (Log{"leftAlt up"}));
+    // Nothing left for the host to release.
+    controller.input_watchdog(5000);
+    EXPECT_TRUE(sink.log.empty());
+}
+
+TEST_F(Controller, MaskedReleaseSequences) {
+    // Win held as a key gets one masked key-up from the key step and a plain
+    // second key-up from the modifier step.
+    send(make_key(1, 0xE3, 1));
+    EXPECT_EQ(send(make_event(15, 2)), (Log{"mask down", "mask up", "leftWin up", "leftWin up"}));
+    // Win, then Alt latched: Win is released first while Alt was the last key
+    // down, so only Alt is masked.
+    send(make_command(9, 3, kModWin));
+    send(make_command(9, 4, kModWin | kModAlt));
+    sink.take();
+    controller.remove_client(kA);
+    EXPECT_EQ(sink.take(), (Log{"leftWin up", "mask down", "mask up", "leftAlt up"}));
 }
 
 TEST_F(Controller, AnyEventKeepsHeldInputAlive) {

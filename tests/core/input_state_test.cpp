@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 
 #include "support/input_fakes.h"
 
@@ -106,9 +107,45 @@ TEST(InputState, ModifierOrderAndIdempotence) {
     state.press_modifiers(kModShift | kModAlt);  // Shift already held
     state.release_modifiers(0x0F);
     state.release_modifiers(0x0F);  // nothing left: harmless
-    EXPECT_EQ(sink.log, (Log{"leftShift down", "leftWin down", "leftAlt down", "leftWin up", "leftAlt up",
-                             "leftShift up"}));
+    // Alt went down last, so releasing it is masked even after Win went up.
+    EXPECT_EQ(sink.log, (Log{"leftShift down", "leftWin down", "leftAlt down", "leftWin up", "mask down", "mask up",
+                             "leftAlt up", "leftShift up"}));
     EXPECT_EQ(state.held_modifiers(), 0);
+}
+
+// key_event's key-up is the client's own unless a HostRelease is alive (the
+// gamepad mapping releasing its keys for a release-all or the watchdog).
+TEST(InputState, KeyUpIsMaskedOnlyWhenTheHostReleases) {
+    struct Case {
+        std::uint16_t usage;
+        bool by_host;
+        Log injected;
+    };
+    const Case cases[] = {
+        {0xE3, false, {"leftWin down", "leftWin up"}},
+        {0xE3, true, {"leftWin down", "mask down", "mask up", "leftWin up"}},
+        {0xE2, true, {"leftAlt down", "mask down", "mask up", "leftAlt up"}},
+        {0xE6, true, {"rightAlt down", "mask down", "mask up", "rightAlt up"}},
+        {0xE0, true, {"leftCtrl down", "leftCtrl up"}},  // not a menu key
+    };
+    for (const auto& c : cases) {
+        RecordingSink sink;
+        InputState state(sink);
+        state.key_event(c.usage, kKeyDown, 0);
+        {
+            std::optional<InputState::HostRelease> by_host;
+            if (c.by_host) by_host.emplace(state);
+            state.key_event(c.usage, kKeyUp, 0);
+        }
+        EXPECT_EQ(sink.log, c.injected) << c.usage << " " << c.by_host;
+    }
+    // The scope ends with its object.
+    RecordingSink sink;
+    InputState state(sink);
+    { InputState::HostRelease by_host(state); }
+    state.key_event(0xE3, kKeyDown, 0);
+    state.key_event(0xE3, kKeyUp, 0);
+    EXPECT_EQ(sink.log, (Log{"leftWin down", "leftWin up"}));
 }
 
 TEST(InputState, ButtonEvents) {

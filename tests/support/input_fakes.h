@@ -19,8 +19,10 @@
 
 namespace korvex::test {
 
-// "leftShift" for the code of a vocabulary row, "vk AF" for other codes.
+// "leftShift" for the code of a vocabulary row, "mask" for the menu mask
+// key, "vk AF scan 00" for other codes.
 inline std::string key_code_name(KeyCode code) {
+    if (code == kMenuMaskKey) return "mask";
     for (const auto& row : key_vocabulary()) {
         if (row.code == code) return std::string(row.name);
     }
