@@ -144,11 +144,12 @@ Status VirtualPad::plug_in() {
     return fail("the bus accepted no serial number");
 }
 
-bool VirtualPad::wait_until_ready(std::chrono::milliseconds bound) {
+VirtualPad::Readiness VirtualPad::wait_until_ready(std::chrono::milliseconds bound) {
     std::lock_guard lock(mutex_);
-    if (serial_ == 0 || !device_) return false;
+    if (serial_ == 0 || !device_) return Readiness::Failed;
     std::uint32_t err = device_->io_control(kIoctlWaitDeviceReady, wait_ready_request(serial_), bound);
-    return err == kPadErrorSuccess || err == kPadErrorInvalidParameter;
+    if (err == kPadErrorSuccess || err == kPadErrorInvalidParameter) return Readiness::Ready;
+    return err == kPadErrorTimeout ? Readiness::TimedOut : Readiness::Failed;
 }
 
 void VirtualPad::submit_pad_state(const PadState& state) {
@@ -166,14 +167,36 @@ bool check_bus_version(PadBusDevice& device) {
     return device.io_control(kIoctlCheckVersion, check_version_request()) == kPadErrorSuccess;
 }
 
-std::shared_ptr<VirtualPad> open_virtual_pad(PadBus& bus, std::chrono::milliseconds ready_bound) {
+PadProbe probe_virtual_pad(PadBus& bus, std::chrono::milliseconds ready_bound) {
     std::unique_ptr<PadBusDevice> device = bus.find_device([](PadBusDevice& d) { return check_bus_version(d); });
-    if (!device) return nullptr;
+    if (!device) return {nullptr, PadProbeResult::NoBus};
     auto pad = std::make_shared<VirtualPad>(std::move(device));
     // On failure, dropping the pad unplugs what was plugged in and closes the device.
-    if (!pad->plug_in()) return nullptr;
-    if (!pad->wait_until_ready(ready_bound)) return nullptr;
-    return pad;
+    if (!pad->plug_in()) return {nullptr, PadProbeResult::Failed};
+    switch (pad->wait_until_ready(ready_bound)) {
+        case VirtualPad::Readiness::Ready: return {std::move(pad), PadProbeResult::Ready};
+        case VirtualPad::Readiness::TimedOut: return {nullptr, PadProbeResult::NotReady};
+        case VirtualPad::Readiness::Failed: break;
+    }
+    return {nullptr, PadProbeResult::Failed};
+}
+
+std::shared_ptr<VirtualPad> open_virtual_pad(PadBus& bus, std::chrono::milliseconds ready_bound) {
+    return probe_virtual_pad(bus, ready_bound).pad;
+}
+
+std::optional<std::string_view> pad_probe_notice(PadProbeResult result) {
+    switch (result) {
+        case PadProbeResult::Ready: return std::nullopt;
+        case PadProbeResult::NoBus: return "Install ViGEmBus for a real virtual controller";
+        case PadProbeResult::NotReady:
+            return "The virtual controller did not become ready; the keyboard / mouse mapping is used until "
+                   "Korvex is restarted";
+        case PadProbeResult::Failed:
+            return "The virtual controller could not be plugged in; the keyboard / mouse mapping is used until "
+                   "Korvex is restarted";
+    }
+    return std::nullopt;
 }
 
 }  // namespace korvex

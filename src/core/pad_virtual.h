@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "core/error.h"
 #include "core/input_pad.h"
@@ -30,8 +31,10 @@ inline constexpr std::uint16_t kPadProductId = 0x028E;
 inline constexpr std::uint32_t kLastPadSerial = 65534;
 
 // The driver holds the wait-until-ready request until the target is ready,
-// without a time-out of its own; start-up gives up after this long.
-inline constexpr std::chrono::milliseconds kPadReadyWaitBound{5000};
+// without a time-out of its own; start-up gives up after this long. The very
+// first plug-in may wait for Windows to install the controller's driver,
+// which can take well over 5 s.
+inline constexpr std::chrono::milliseconds kPadReadyWaitBound{20000};
 
 // The driver's XUSB_REPORT.
 struct XusbReport {
@@ -70,9 +73,11 @@ public:
     // Tries serials 1 .. 65534 until the bus accepts one. Refused when already
     // plugged in.
     Status plug_in();
+    enum class Readiness { Ready, TimedOut, Failed };
     // Ready when the request succeeds or fails with ERROR_INVALID_PARAMETER (a
-    // bus too old to know it); not ready on any other error or after `bound`.
-    bool wait_until_ready(std::chrono::milliseconds bound);
+    // bus too old to know it); TimedOut after `bound`; Failed on any other
+    // error or when not plugged in.
+    Readiness wait_until_ready(std::chrono::milliseconds bound);
 
     // Converts and submits; nothing while not plugged in. A failed report is
     // lost: the next change sends a complete state again.
@@ -92,10 +97,29 @@ private:
 // The version check a bus device must pass.
 bool check_bus_version(PadBusDevice& device);
 
+// How the start-up probe ended.
+enum class PadProbeResult {
+    Ready,     // a target plugged in and ready
+    NoBus,     // no bus device passed the version check: the driver is missing
+    NotReady,  // plugged in, but not ready within the bound
+    Failed,    // the bus refused every serial, or the readiness request failed
+};
+
+struct PadProbe {
+    std::shared_ptr<VirtualPad> pad;  // set only when Ready
+    PadProbeResult result = PadProbeResult::NoBus;
+};
+
 // The start-up probe, steps 1 to 7: the first bus device that passes the
-// version check, a target plugged in and ready. Nothing on any failure (the
+// version check, a target plugged in and ready. No pad on any failure (the
 // target is then unplugged and the device closed). Step 8, installing it, is
 // install_virtual_pad (core/pad_engine.h).
+PadProbe probe_virtual_pad(PadBus& bus, std::chrono::milliseconds ready_bound = kPadReadyWaitBound);
 std::shared_ptr<VirtualPad> open_virtual_pad(PadBus& bus, std::chrono::milliseconds ready_bound = kPadReadyWaitBound);
+
+// The notice shown on the tray icon after the probe, if any: the driver
+// missing, or a controller that did not become ready (then the driver is
+// there, and saying it is missing would send the user the wrong way).
+std::optional<std::string_view> pad_probe_notice(PadProbeResult result);
 
 }  // namespace korvex

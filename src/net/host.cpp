@@ -80,8 +80,10 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     // driver may take seconds, so neither runs under the lock.
     const GamepadMapping mapping = load_mapping(platform.fs, outcome.data_dir);
     shared->with_core([&](LockedCore& locked) { install_mapping(locked.input, locked.gamepad, mapping); });
-    std::shared_ptr<VirtualPad> pad = platform.pad_bus ? open_virtual_pad(*platform.pad_bus) : nullptr;
-    outcome.vigem_missing = pad == nullptr;
+    const PadProbe probe = platform.pad_bus ? probe_virtual_pad(*platform.pad_bus) : PadProbe{};
+    const std::shared_ptr<VirtualPad>& pad = probe.pad;
+    outcome.pad_probe = probe.result;
+    outcome.vigem_missing = probe.result == PadProbeResult::NoBus;
     if (pad) shared->with_core([&](LockedCore& locked) { install_virtual_pad(locked.input, locked.gamepad, pad); });
 
     // The first menu and the first handshakes already list the addresses.

@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "core/host_core.h"
+#include "core/pad_virtual.h"
 #include "platform/service_advertiser.h"
 #include "net/host_shared.h"
 #include "net/listener.h"
@@ -82,7 +83,10 @@ struct StartupOutcome {
     std::uint16_t port = 0;
     // Why the host is not advertised over mDNS, when it is not.
     std::optional<std::string> advertisement_error;
-    // No virtual controller could be set up (no driver, or it failed).
+    // How the virtual controller's probe ended; pad_probe_notice gives the
+    // tray's notice for it.
+    PadProbeResult pad_probe = PadProbeResult::NoBus;
+    // No bus driver was found (not: found, but the controller failed).
     bool vigem_missing = false;
 };
 

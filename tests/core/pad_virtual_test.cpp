@@ -117,10 +117,10 @@ TEST(OpenVirtualPad, PlugsInUnderSerialOneAndWaits) {
                   (std::vector<std::uint32_t>{kIoctlCheckVersion, kIoctlPlugInTarget, kIoctlWaitDeviceReady}));
         EXPECT_EQ(log->requests[1].input, bytes(plug_in_request(1)));
         EXPECT_EQ(log->requests[2].input, bytes(wait_ready_request(1)));
-        // Only the wait has a bound, 5 s unless the caller says otherwise.
+        // Only the wait has a bound, 20 s unless the caller says otherwise.
         EXPECT_FALSE(log->requests[0].bound);
         EXPECT_FALSE(log->requests[1].bound);
-        EXPECT_EQ(log->requests[2].bound, std::optional(5000ms));
+        EXPECT_EQ(log->requests[2].bound, std::optional(20000ms));
         EXPECT_TRUE(log->closed.empty());
         pad->submit_pad_state(make_pad(0x001 | 0x100, 2, 255, 0, -32768, 32767, 0, 0));
         ASSERT_EQ(log->reports().size(), 1u);
@@ -260,10 +260,48 @@ TEST(VirtualPad, PlugInRefusedWhenPluggedAndNothingSubmittedBefore) {
     VirtualPad pad(std::make_unique<FakePadDevice>(0, PadDeviceScript{}, log));
     pad.submit_pad_state(PadState{1, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_TRUE(log->requests.empty());  // serial 0: nothing is submitted
-    EXPECT_FALSE(pad.wait_until_ready(10ms));
+    EXPECT_EQ(pad.wait_until_ready(10ms), VirtualPad::Readiness::Failed);
     ASSERT_TRUE(pad.plug_in());
     EXPECT_FALSE(pad.plug_in());
     EXPECT_EQ(log->of_code(kIoctlPlugInTarget).size(), 1u);
+}
+
+// Why the probe gave no pad decides the notice: a controller that did not
+// become ready in time must not be reported as a missing driver.
+TEST(ProbeVirtualPad, ResultAndNotice) {
+    struct Case {
+        const char* name;
+        std::vector<PadDeviceScript> devices;
+        PadProbeResult result;
+        std::optional<std::string_view> notice;
+    };
+    PadDeviceScript old_version, refuses_serials, never_ready, wait_fails;
+    old_version.version_error = 50;
+    refuses_serials.plug_in = [](std::uint32_t) { return 87u; };
+    never_ready.wait_never_completes = true;
+    wait_fails.wait_error = 31;
+    const Case cases[] = {
+        {"ready", {PadDeviceScript{}}, PadProbeResult::Ready, std::nullopt},
+        {"no_device", {}, PadProbeResult::NoBus, "Install ViGEmBus for a real virtual controller"},
+        {"old_version", {old_version}, PadProbeResult::NoBus, "Install ViGEmBus for a real virtual controller"},
+        {"never_ready", {never_ready}, PadProbeResult::NotReady,
+         "The virtual controller did not become ready; the keyboard / mouse mapping is used until Korvex is "
+         "restarted"},
+        {"wait_fails", {wait_fails}, PadProbeResult::Failed,
+         "The virtual controller could not be plugged in; the keyboard / mouse mapping is used until Korvex is "
+         "restarted"},
+        {"refuses_serials", {refuses_serials}, PadProbeResult::Failed,
+         "The virtual controller could not be plugged in; the keyboard / mouse mapping is used until Korvex is "
+         "restarted"},
+    };
+    for (const auto& c : cases) {
+        FakePadBus bus;
+        bus.devices = c.devices;
+        PadProbe probe = probe_virtual_pad(bus, 20ms);
+        EXPECT_EQ(probe.result, c.result) << c.name;
+        EXPECT_EQ(probe.pad != nullptr, c.result == PadProbeResult::Ready) << c.name;
+        EXPECT_EQ(pad_probe_notice(probe.result), c.notice) << c.name;
+    }
 }
 
 // ---- through the controller and the engine ----

@@ -39,6 +39,9 @@ struct DeviceScript {
     bool wait_pends = false;  // wait-until-ready never completes by itself
     DWORD wait_error = 0;
     bool cancel_works = true;  // CancelIoEx completes a pending request with 995
+    // Requests of these codes fail at once with this error (the device was
+    // disabled or removed): nothing is pending and the event is never signalled.
+    std::map<DWORD, DWORD> refused_at_once;
 };
 
 struct Request {
@@ -71,6 +74,7 @@ struct FakeWin {
     std::vector<OVERLAPPED*> cancelled;
     std::vector<HANDLE> closed;
     std::map<OVERLAPPED*, DWORD> results;  // Win32 error of each completed request
+    int overlapped_waits = 0;
 
     static HANDLE device_handle(std::size_t index) {
         return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0xD000 + index));
@@ -173,6 +177,11 @@ BOOL WINAPI fake_device_io_control(HANDLE device, DWORD code, LPVOID in, DWORD i
     std::snprintf(name, sizeof name, "ioctl %06lX", static_cast<unsigned long>(code));
     g_fake->log.push_back(name);
     DeviceScript& script = g_fake->script(device);
+    if (auto refused = script.refused_at_once.find(code); refused != script.refused_at_once.end()) {
+        ov->Internal = kStatusPending;  // as far as any waiter could tell
+        SetLastError(refused->second);
+        return FALSE;
+    }
     DWORD error = 0;
     switch (code) {
         case kIoctlCheckVersion: error = script.version_error; break;
@@ -194,6 +203,7 @@ BOOL WINAPI fake_device_io_control(HANDLE device, DWORD code, LPVOID in, DWORD i
 
 BOOL WINAPI fake_get_overlapped_result(HANDLE, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
     EXPECT_TRUE(wait);
+    ++g_fake->overlapped_waits;
     *transferred = 0;
     if (ov->Internal == kStatusPending) {
         // The real call would wait for ever; the test fails instead of hanging.
@@ -355,6 +365,73 @@ TEST_F(PadBusWin32, ARequestThatIgnoresTheCancellationIsLeftBehind) {
     const std::vector<std::string> tail(fake.log.end() - 4, fake.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"ioctl 2AA010", "cancel ignored", "ioctl 2AA008", "close"}));
     EXPECT_EQ(fake.closed, (std::vector<HANDLE>{FakeWin::device_handle(0)}));
+}
+
+TEST_F(PadBusWin32, ARequestRefusedAtOnceReturnsThatErrorWithoutWaiting) {
+    one_device();
+    auto device = bus()->find_device([](PadBusDevice&) { return true; });
+    ASSERT_NE(device, nullptr);
+    fake.script(FakeWin::device_handle(0)).refused_at_once = {{kIoctlSubmitXusbReport, ERROR_DEVICE_NOT_CONNECTED},
+                                                              {kIoctlUnplugTarget, ERROR_DEVICE_REMOVED}};
+    const int waits_before = fake.overlapped_waits;
+    EXPECT_EQ(device->io_control(kIoctlSubmitXusbReport, submit_report_request(1, XusbReport{})),
+              static_cast<std::uint32_t>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(device->io_control(kIoctlUnplugTarget, unplug_request(1), 1000ms),
+              static_cast<std::uint32_t>(ERROR_DEVICE_REMOVED));
+    EXPECT_EQ(fake.overlapped_waits, waits_before);
+    EXPECT_TRUE(fake.cancelled.empty());
+    // A request that is really pending is still waited for.
+    EXPECT_EQ(device->io_control(kIoctlPlugInTarget, plug_in_request(1)), 0u);
+    EXPECT_EQ(fake.overlapped_waits, waits_before + 1);
+}
+
+TEST_F(PadBusWin32, PadRemovedWhileRunningDoesNotHangItsUsers) {
+    one_device();
+    auto pad = open_virtual_pad(*bus());
+    ASSERT_NE(pad, nullptr);
+    fake.script(FakeWin::device_handle(0)).refused_at_once = {{kIoctlSubmitXusbReport, ERROR_DEVICE_NOT_CONNECTED},
+                                                              {kIoctlUnplugTarget, ERROR_DEVICE_NOT_CONNECTED}};
+    const int waits_before = fake.overlapped_waits;
+    PadState state;
+    state.buttons = 1;
+    pad->submit_pad_state(state);  // lost, as any failed report
+    pad->submit_neutral();
+    pad.reset();  // the unplug is refused too; the device is closed all the same
+    EXPECT_EQ(fake.overlapped_waits, waits_before);
+    EXPECT_EQ(fake.closed, (std::vector<HANDLE>{FakeWin::device_handle(0)}));
+}
+
+TEST_F(PadBusWin32, ProbeTellsNotReadyFromRefusedAndFromNoBus) {
+    struct Case {
+        const char* name;
+        bool device;
+        DeviceScript script;
+        PadProbeResult result;
+    };
+    DeviceScript pends, refused, fails;
+    pends.wait_pends = true;
+    refused.refused_at_once = {{kIoctlWaitDeviceReady, ERROR_DEVICE_NOT_CONNECTED}};
+    fails.wait_error = ERROR_GEN_FAILURE;
+    const Case cases[] = {
+        {"ready", true, DeviceScript{}, PadProbeResult::Ready},
+        {"pending_past_the_bound", true, pends, PadProbeResult::NotReady},
+        {"refused_at_once", true, refused, PadProbeResult::Failed},
+        {"failed", true, fails, PadProbeResult::Failed},
+        {"no_bus", false, DeviceScript{}, PadProbeResult::NoBus},
+    };
+    for (const auto& c : cases) {
+        FakeWin local;
+        g_fake = &local;
+        if (c.device) {
+            local.interfaces = {{true, L"\\\\?\\root#system#0001#{96e42b22}", true}};
+            local.devices = {c.script};
+        }
+        PadProbe probe = probe_virtual_pad(*bus(), 50ms);
+        EXPECT_EQ(probe.result, c.result) << c.name;
+        EXPECT_EQ(probe.pad != nullptr, c.result == PadProbeResult::Ready) << c.name;
+        probe.pad.reset();
+        g_fake = &fake;
+    }
 }
 
 TEST_F(PadBusWin32, WaitUntilReadyFailingWithInvalidParameterIsReady) {

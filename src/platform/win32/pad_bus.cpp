@@ -1,7 +1,6 @@
 // The ViGEmBus bus device on Windows. Every request is one overlapped
 // DeviceIoControl on the pad's auto-reset event, followed by
-// GetOverlappedResult with wait set; only that outcome counts, as in the
-// driver's own client library.
+// GetOverlappedResult with wait set, unless the request was refused at once.
 //
 // One request gets a bound: the driver holds wait-until-ready until the
 // target is ready, with no time-out of its own, so a stuck driver would
@@ -56,8 +55,15 @@ public:
         ov = OVERLAPPED{};
         ov.hEvent = event_.get();
         DWORD transferred = 0;
-        (void)api_.device_io_control(device_, code, buffer.data(), static_cast<DWORD>(input.size()), nullptr, 0,
-                                     &transferred, &ov);
+        if (!api_.device_io_control(device_, code, buffer.data(), static_cast<DWORD>(input.size()), nullptr, 0,
+                                    &transferred, &ov)) {
+            // Refused at once (say the device was disabled or removed): no
+            // request is pending and nothing will signal the event, so that
+            // error is the outcome. Waiting would hang the caller, which
+            // holds the core lock.
+            DWORD err = GetLastError();
+            if (err != ERROR_IO_PENDING) return err == ERROR_SUCCESS ? ERROR_GEN_FAILURE : err;
+        }
         if (bound) {
             const auto ms =
                 static_cast<DWORD>(std::clamp<std::chrono::milliseconds::rep>(bound->count(), 0, INFINITE - 1));
