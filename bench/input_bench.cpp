@@ -21,7 +21,10 @@ public:
     void type_text(std::span<const char16_t>) override { ++calls; }
     Status lock_workstation() override { return {}; }
     void keep_awake() override { ++calls; }
-    void set_clipboard(std::string_view) override { ++calls; }
+    Status set_clipboard(std::string_view) override {
+        ++calls;
+        return {};
+    }
     void adjust_brightness(bool) override { ++calls; }
 };
 

@@ -80,7 +80,7 @@ public:
     void type_text(std::span<const char16_t>) override {}
     Status lock_workstation() override { return {}; }
     void keep_awake() override {}
-    void set_clipboard(std::string_view) override {}
+    Status set_clipboard(std::string_view) override { return {}; }
     void adjust_brightness(bool) override {}
 
 private:

@@ -1,20 +1,17 @@
 #include "core/input_commands.h"
 
+#include <algorithm>
+
 namespace korvex {
 
-std::string brightness_command(bool up) {
-    std::string text =
-        "$b=(Get-CimInstance -Namespace root/WMI -ClassName WmiMonitorBrightness | Select-Object -First "
-        "1).CurrentBrightness;$n=[Math]::Min(100,[Math]::Max(0,$b+(";
-    text += up ? "10" : "-10";
-    text +=
-        ")));Get-CimInstance -Namespace root/WMI -ClassName WmiMonitorBrightnessMethods | ForEach-Object { $_ | "
-        "Invoke-CimMethod -MethodName WmiSetBrightness -Arguments @{Timeout=1;Brightness=$n} | Out-Null }";
-    return text;
+std::uint8_t brightness_after(std::uint32_t current, int steps) {
+    const std::int64_t level =
+        static_cast<std::int64_t>(std::min<std::uint32_t>(current, 100)) + std::int64_t{steps} * kBrightnessStepPercent;
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(level, 0, 100));
 }
 
-std::array<std::string, 6> brightness_arguments(bool up) {
-    return {"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command", brightness_command(up)};
+int add_brightness_step(int pending, bool up) {
+    return std::clamp(pending + (up ? 1 : -1), -kBrightnessMaxSteps, kBrightnessMaxSteps);
 }
 
 std::string quote_windows_argument(std::string_view argument) {

@@ -1,18 +1,25 @@
 #pragma once
-// Command lines of the system actions that run a child process.
-#include <array>
+// The arithmetic of the brightness action, and Windows command lines for
+// the actions that run a child process.
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace korvex {
 
-// The PowerShell script that moves the brightness of every monitor with WMI
-// brightness support by +10 or -10 from that of the first one, within 0..100.
-std::string brightness_command(bool up);
+// One brightness press moves the level by this many percentage points.
+inline constexpr int kBrightnessStepPercent = 10;
+// Presses merged into one change are capped at this many steps either way:
+// far more than the whole range, and it keeps the sum bounded.
+inline constexpr int kBrightnessMaxSteps = 100;
 
-// The arguments after the program name for the brightness child.
-std::array<std::string, 6> brightness_arguments(bool up);
+// The level after `steps` presses (negative: darker) from `current`, within
+// 0..100, as one change.
+std::uint8_t brightness_after(std::uint32_t current, int steps);
+
+// Adds one press to a pending sum, within kBrightnessMaxSteps either way.
+int add_brightness_step(int pending, bool up);
 
 // One argument quoted so that the usual Windows command-line parsing gives it
 // back unchanged.

@@ -308,8 +308,9 @@ void InputController::set_clipboard(std::uint64_t client_id, std::string_view ut
                                     std::uint64_t now_ms) {
     take_ownership(client_id);
     last_input_ms_ = now_ms;
-    state_.sink().set_clipboard(utf8_text);
-    if (auto_paste) {
+    // A clipboard that could not be set still holds the old text: pasting
+    // it would put something the client never sent into the focused window.
+    if (state_.sink().set_clipboard(utf8_text) && auto_paste) {
         static constexpr std::uint16_t kCtrl[] = {kVkLeftCtrl};
         state_.send_chord(kCtrl, 0x56);
     }

@@ -1,6 +1,6 @@
 #pragma once
 // Where injected input goes: the ten operations the dispatcher needs, all
-// synchronous except adjust_brightness, which starts its work elsewhere.
+// synchronous except adjust_brightness, which hands its work to a worker.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,7 +31,9 @@ public:
     virtual Status lock_workstation() = 0;
     // One-shot reset of the system and display idle timers.
     virtual void keep_awake() = 0;
-    virtual void set_clipboard(std::string_view utf8_text) = 0;
+    // Ok once the text is on the clipboard; an error when it could not be set
+    // (the clipboard stayed busy): then it still holds the old text.
+    virtual Status set_clipboard(std::string_view utf8_text) = 0;
     // Returns at once; the change happens in the background.
     virtual void adjust_brightness(bool up) = 0;
 };

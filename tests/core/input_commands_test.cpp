@@ -5,19 +5,27 @@
 namespace korvex {
 namespace {
 
-TEST(InputCommands, BrightnessCommandCarriesTheSignedStep) {
-    const std::string head =
-        "$b=(Get-CimInstance -Namespace root/WMI -ClassName WmiMonitorBrightness | Select-Object -First "
-        "1).CurrentBrightness;$n=[Math]::Min(100,[Math]::Max(0,$b+(";
-    const std::string tail =
-        ")));Get-CimInstance -Namespace root/WMI -ClassName WmiMonitorBrightnessMethods | ForEach-Object { $_ | "
-        "Invoke-CimMethod -MethodName WmiSetBrightness -Arguments @{Timeout=1;Brightness=$n} | Out-Null }";
-    EXPECT_EQ(brightness_command(true), head + "10" + tail);
-    EXPECT_EQ(brightness_command(false), head + "-10" + tail);
-    auto args = brightness_arguments(false);
-    EXPECT_EQ(args[0], "-NoProfile");
-    EXPECT_EQ(args[4], "-Command");
-    EXPECT_EQ(args[5], brightness_command(false));
+TEST(InputCommands, BrightnessAfterMergedSteps) {
+    struct Case {
+        std::uint32_t current;
+        int steps;
+        int level;
+    };
+    const Case cases[] = {
+        {50, 1, 60},  {50, -1, 40}, {0, 10, 100},  {95, 1, 100},  {5, -1, 0},
+        {40, 0, 40},  {100, -3, 70}, {250, -1, 90}, {0, -100, 0}, {7, 100, 100},
+    };
+    for (const auto& c : cases) EXPECT_EQ(brightness_after(c.current, c.steps), c.level) << c.current << " " << c.steps;
+}
+
+TEST(InputCommands, PressesAddUpWithinTheCap) {
+    int pending = 0;
+    for (int i = 0; i < 10; ++i) pending = add_brightness_step(pending, true);
+    EXPECT_EQ(pending, 10);
+    pending = add_brightness_step(pending, false);
+    EXPECT_EQ(pending, 9);
+    for (int i = 0; i < 500; ++i) pending = add_brightness_step(pending, false);
+    EXPECT_EQ(pending, -kBrightnessMaxSteps);
 }
 
 TEST(InputCommands, WindowsArgumentQuoting) {

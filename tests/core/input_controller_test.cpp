@@ -549,6 +549,14 @@ TEST_F(Controller, ClipboardWithAutoPaste) {
     EXPECT_EQ(controller.owner(), kA);
 }
 
+TEST_F(Controller, ClipboardThatCouldNotBeSetIsNotPasted) {
+    sink.clipboard_busy = true;
+    controller.set_clipboard(kB, "new", true, 1000);
+    EXPECT_TRUE(sink.take().empty());
+    // The client still took control and its text counts as input.
+    EXPECT_EQ(controller.owner(), kB);
+}
+
 TEST_F(Controller, TextIsTypedAsUtf16) {
     controller.type_text(kA, "a\u00E9\U0001F600", 1000);
     EXPECT_EQ(sink.take(), (Log{"type 4"}));

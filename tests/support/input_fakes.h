@@ -58,7 +58,13 @@ public:
         return lock_result;
     }
     void keep_awake() override { log.push_back("keep_awake"); }
-    void set_clipboard(std::string_view text) override { log.push_back("clipboard " + std::string(text)); }
+    // Fails (nothing logged) while clipboard_busy is set.
+    bool clipboard_busy = false;
+    Status set_clipboard(std::string_view text) override {
+        if (clipboard_busy) return fail("the clipboard is busy");
+        log.push_back("clipboard " + std::string(text));
+        return {};
+    }
     void adjust_brightness(bool up) override { log.push_back(up ? "brightness up" : "brightness down"); }
 
     std::vector<std::string> take() { return std::exchange(log, {}); }

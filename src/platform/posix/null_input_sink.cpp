@@ -20,7 +20,7 @@ public:
     void type_text(std::span<const char16_t>) override {}
     Status lock_workstation() override { return fail("locking the workstation is not available without a display"); }
     void keep_awake() override {}
-    void set_clipboard(std::string_view) override {}
+    Status set_clipboard(std::string_view) override { return fail("this build cannot set the clipboard"); }
     void adjust_brightness(bool) override {}
 };
 

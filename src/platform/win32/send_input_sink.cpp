@@ -4,62 +4,65 @@
 #include <cstring>
 #include <vector>
 
-#include "core/input_commands.h"
 #include "core/input_text.h"
 #include "platform/win32/win32_support.h"
 
 namespace korvex {
 namespace {
 
-class SendInputSender final : public InputRecordSender {
+class SystemInputDesktop final : public InputDesktop {
 public:
-    void send(std::span<INPUT> records) override {
-        if (records.empty()) return;
-        SendInput(static_cast<UINT>(records.size()), records.data(), static_cast<int>(sizeof(INPUT)));
+    std::size_t send_input(std::span<INPUT> records) override {
+        return SendInput(static_cast<UINT>(records.size()), records.data(), static_cast<int>(sizeof(INPUT)));
     }
-};
 
-struct ChildLaunch {
-    std::wstring application;
-    std::wstring command_line;
-};
-
-DWORD WINAPI run_child(LPVOID parameter) {
-    std::unique_ptr<ChildLaunch> launch(static_cast<ChildLaunch*>(parameter));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    const wchar_t* application = launch->application.empty() ? nullptr : launch->application.c_str();
-    if (!CreateProcessW(application, launch->command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &process)) {
-        return 0;
-    }
-    win32::UniqueHandle process_handle(process.hProcess);
-    win32::UniqueHandle thread_handle(process.hThread);
-    WaitForSingleObject(process_handle.get(), INFINITE);
-    return 0;
-}
-
-class ThreadProcessStarter final : public BackgroundProcessStarter {
-public:
-    bool start(std::wstring application, std::wstring command_line) override {
-        auto launch = std::make_unique<ChildLaunch>(ChildLaunch{std::move(application), std::move(command_line)});
-        HANDLE thread = CreateThread(nullptr, 0, run_child, launch.get(), 0, nullptr);
-        if (thread == nullptr) return false;  // the launch is freed here; the change is skipped
-        launch.release();                     // the thread owns it now
-        CloseHandle(thread);
+    bool attach_to_input_desktop() override {
+        // GENERIC_WRITE brings the journal-playback right SendInput needs.
+        constexpr ACCESS_MASK kAccess = DESKTOP_CREATEMENU | DESKTOP_CREATEWINDOW | DESKTOP_ENUMERATE |
+                                        DESKTOP_HOOKCONTROL | DESKTOP_WRITEOBJECTS | DESKTOP_READOBJECTS |
+                                        DESKTOP_SWITCHDESKTOP | GENERIC_WRITE;
+        HDESK desktop = OpenInputDesktop(0, FALSE, kAccess);
+        if (desktop == nullptr) return false;  // the secure desktop, for one
+        if (!SetThreadDesktop(desktop)) {
+            CloseDesktop(desktop);
+            return false;
+        }
+        attached().replace(desktop);
         return true;
     }
+
+private:
+    // The desktop this thread was last attached to by us; the one before is
+    // closed once the thread has left it. The thread's first desktop is the
+    // system's and never closed here.
+    class AttachedDesktop {
+    public:
+        AttachedDesktop() = default;
+        ~AttachedDesktop() {
+            if (desktop_ != nullptr) CloseDesktop(desktop_);
+        }
+        AttachedDesktop(const AttachedDesktop&) = delete;
+        AttachedDesktop& operator=(const AttachedDesktop&) = delete;
+        void replace(HDESK desktop) {
+            if (desktop_ != nullptr) CloseDesktop(desktop_);
+            desktop_ = desktop;
+        }
+
+    private:
+        HDESK desktop_ = nullptr;
+    };
+
+    static AttachedDesktop& attached() {
+        thread_local AttachedDesktop desktop;
+        return desktop;
+    }
 };
 
-// PowerShell from System32 by full path, so that no program of that name in
-// the current folder or on PATH runs instead.
-std::wstring powershell_path() {
-    wchar_t folder[MAX_PATH];
-    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    return std::wstring(folder, n) + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
-}
+class SleepingClipboardOpener final : public ClipboardOpener {
+public:
+    bool open() override { return OpenClipboard(nullptr) != FALSE; }
+    void pause(std::chrono::milliseconds how_long) override { Sleep(static_cast<DWORD>(how_long.count())); }
+};
 
 INPUT keyboard_record(WORD vk, WORD scan, DWORD flags) {
     INPUT record{};
@@ -72,14 +75,27 @@ INPUT keyboard_record(WORD vk, WORD scan, DWORD flags) {
 
 }  // namespace
 
+InputDesktop& os_input_desktop() {
+    static SystemInputDesktop desktop;
+    return desktop;
+}
+
+void DesktopFollowingSender::send(std::span<INPUT> records) {
+    if (records.empty()) return;
+    const std::size_t sent = desktop_.send_input(records);
+    if (sent >= records.size()) return;
+    if (!desktop_.attach_to_input_desktop()) return;
+    (void)desktop_.send_input(records.subspan(sent));
+}
+
 InputRecordSender& os_input_record_sender() {
-    static SendInputSender sender;
+    static DesktopFollowingSender sender(os_input_desktop());
     return sender;
 }
 
-BackgroundProcessStarter& os_background_process_starter() {
-    static ThreadProcessStarter starter;
-    return starter;
+ClipboardOpener& os_clipboard_opener() {
+    static SleepingClipboardOpener opener;
+    return opener;
 }
 
 std::unique_ptr<InputSink> make_os_input_sink() { return std::make_unique<SendInputSink>(); }
@@ -150,12 +166,22 @@ void SendInputSink::keep_awake() {
     SetThreadExecutionState(ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
 }
 
-void SendInputSink::set_clipboard(std::string_view utf8_text) {
+Status SendInputSink::set_clipboard(std::string_view utf8_text) {
     std::u16string units = utf8_to_utf16(utf8_text);
     units.push_back(u'\0');
-    if (!OpenClipboard(nullptr)) return;
+    // Another program often holds the clipboard for a moment: try again for
+    // a short, bounded time. A clipboard that stays busy keeps its old text,
+    // and the caller must then not paste it.
+    bool opened = clipboard_.open();
+    for (int attempt = 1; !opened && attempt < kClipboardOpenAttempts; ++attempt) {
+        clipboard_.pause(kClipboardRetryPause);
+        opened = clipboard_.open();
+    }
+    if (!opened) return std::unexpected(win32::win32_error("OpenClipboard", GetLastError()));
     EmptyClipboard();
     const std::size_t bytes = units.size() * sizeof(char16_t);
+    bool set = false;
+    DWORD error = ERROR_SUCCESS;
     if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
         bool filled = false;
         if (void* target = GlobalLock(memory)) {
@@ -166,17 +192,19 @@ void SendInputSink::set_clipboard(std::string_view utf8_text) {
         // A null handle would ask for delayed rendering and unfilled memory
         // would paste garbage: hand over only filled memory, free what the
         // clipboard did not take.
-        if (!filled || SetClipboardData(CF_UNICODETEXT, memory) == nullptr) GlobalFree(memory);
+        set = filled && SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+        if (!set) {
+            error = GetLastError();
+            GlobalFree(memory);
+        }
+    } else {
+        error = GetLastError();
     }
     CloseClipboard();
+    if (!set) return std::unexpected(win32::win32_error("SetClipboardData", error));
+    return {};
 }
 
-void SendInputSink::adjust_brightness(bool up) {
-    std::string line = windows_command_line("powershell.exe", brightness_arguments(up));
-    std::wstring command_line(line.begin(), line.end());  // the command is ASCII
-    // If no thread can be started the change is skipped: brightness is not
-    // worth ending the host for.
-    (void)starter_.start(powershell_path(), std::move(command_line));
-}
+void SendInputSink::adjust_brightness(bool up) { brightness_.press(up); }
 
 }  // namespace korvex
