@@ -469,7 +469,6 @@ TEST(BrightnessWmi, AChangeOverComReturnsWithoutMonitorsToSet) {
         second_ms = std::chrono::duration<double, std::milli>(t2 - t1).count();
     }).join();
     std::printf("brightness over WMI/COM: first change %.1f ms (connects), next %.1f ms\n", first_ms, second_ms);
-    EXPECT_LT(second_ms, 5000.0);
 }
 
 }  // namespace
