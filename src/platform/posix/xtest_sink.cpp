@@ -204,12 +204,14 @@ public:
         XFlush(display_);
     }
 
-    void set_clipboard(std::string_view utf8_text) override {
-        if (!clipboard_) return;
-        if (!clipboard_->set(std::string(utf8_text)) && !clipboard_noticed_) {
+    Status set_clipboard(std::string_view utf8_text) override {
+        if (!clipboard_) return fail("no clipboard owner on display " + name_);
+        if (clipboard_->set(std::string(utf8_text))) return {};
+        if (!clipboard_noticed_) {
             clipboard_noticed_ = true;
             if (notices_) notices_("The clipboard could not be taken on display " + name_ + ".");
         }
+        return fail("the clipboard could not be taken on display " + name_);
     }
 
     void adjust_brightness(bool up) override { actions_.adjust_brightness(up); }
