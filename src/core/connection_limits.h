@@ -9,13 +9,14 @@
 
 namespace korvex {
 
-// A household runs a handful of devices, and a client opens one connection
-// at a time, which is established within a round trip or two: even a dozen
-// devices reconnecting at the same moment stay far below these numbers,
-// while a stranger can hold at most this many sockets for the ten seconds a
-// handshake may take.
+// A household runs a handful of devices; a client opens one connection at a
+// time, established within a round trip or two (a retry may overlap the
+// end of its last attempt). Even a dozen devices reconnecting at the same
+// moment stay far below these numbers, while a stranger holds at most this
+// many sockets, for the ten seconds a handshake may take, and one address
+// takes at most a quarter of the places.
 inline constexpr std::size_t kMaxUnestablished = 64;
-inline constexpr std::size_t kMaxUnestablishedPerPeer = 8;
+inline constexpr std::size_t kMaxUnestablishedPerPeer = 16;
 
 class UnestablishedConnections {
 public:

@@ -167,7 +167,7 @@ private:
         std::size_t done = 0;
         while (done < bytes->size()) {
             std::error_code ec;
-            done += to.write_some(asio::buffer(ByteView(*bytes).subspan(done)), ec);
+            done += to.write_some(asio::buffer(bytes->data() + done, bytes->size() - done), ec);
             if (ec == asio::error::would_block) std::this_thread::sleep_for(1ms);
             else if (ec) return;
         }
