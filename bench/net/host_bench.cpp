@@ -8,6 +8,10 @@
 //       sides of a handshake alone;
 //   (e) one client's latency while another authenticates as fast as it
 //       can, against its latency on an idle host;
+//   (g) one client's latency while strangers keep sending the largest
+//       handshake body a connection may send before it authenticates (deeply
+//       nested JSON, decoded before the host lock is taken), against its
+//       latency on an idle host, with the time one such decode takes;
 //   (d) resident memory of an idle korvex-host process and per idle
 //       connection;
 //   (f) with DISPLAY set (Xvfb): XTest events per second the Linux sink
@@ -42,6 +46,9 @@
 #include "client/events.h"
 #include "core/crypto.h"
 #include "core/datagram.h"
+#include "core/frame.h"
+#include "core/handshake.h"
+#include "core/messages.h"
 #include "net/host.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
@@ -413,6 +420,52 @@ void latency_under_authentication(BenchHost& host, PairedClient& client, std::ui
                 loaded.p99_us, idle.p50_us, idle.p99_us, loaded.p99_us / idle.p99_us);
 }
 
+// A PairRequest body of exactly the largest size allowed before
+// authentication, nested as deep as that size lets it: the costliest thing
+// to parse a stranger can send.
+std::string nested_body() {
+    const std::string head = R"({"clientId":)";
+    const std::size_t depth = (kMaxHandshakeBody - head.size() - 1) / 2;
+    std::string body = head + std::string(depth, '[') + std::string(depth, ']');
+    body.append(kMaxHandshakeBody - body.size() - 1, ' ');
+    return body + "}";
+}
+
+void latency_under_stranger_bodies(BenchHost& host, PairedClient& client, std::uint64_t& next_seq) {
+    constexpr int kSamples = 3000;
+    const std::string body = nested_body();
+    const auto frame = encode_frame(MessageType::PairRequest, as_bytes(body), nullptr);
+    // What one decode costs; before, it ran inside the lock every input waits for.
+    constexpr int kDecodes = 200;
+    const auto decode_start = Clock::now();
+    for (int i = 0; i < kDecodes; ++i) (void)decode_handshake_frame(0x10, as_bytes(body));
+    const double decode_us = seconds_since(decode_start) * 1e6 / kDecodes;
+
+    const auto idle = percentiles(host_latency_samples(host, client, next_seq, kSamples));
+    std::atomic<bool> stop{false};
+    std::atomic<int> bodies{0};
+    auto stranger = [&] {
+        while (!stop.load(std::memory_order_relaxed)) {
+            client::Connection c;
+            if (!c.connect("127.0.0.1", host.port(), 5s) || !c.send_raw(*frame)) continue;
+            (void)c.receive_frame(2s);  // the host closes after decoding
+            bodies.fetch_add(1, std::memory_order_relaxed);
+        }
+    };
+    std::thread a(stranger), b(stranger);
+    std::this_thread::sleep_for(100ms);
+    const auto start = Clock::now();
+    const auto loaded = percentiles(host_latency_samples(host, client, next_seq, kSamples));
+    const double elapsed = seconds_since(start);
+    stop = true;
+    a.join();
+    b.join();
+    std::printf("(g) latency while strangers send %zu-byte nested bodies (%.0f us to decode one; %d bodies in %.1f s): "
+                "p50 %.1f us p99 %.1f us; idle p50 %.1f us p99 %.1f us; p99 ratio %.2f\n",
+                body.size(), decode_us, bodies.load(), elapsed, loaded.p50_us, loaded.p99_us, idle.p50_us, idle.p99_us,
+                loaded.p99_us / idle.p99_us);
+}
+
 long resident_kib(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -539,6 +592,7 @@ int main(int argc, char** argv) {
         bench::datagram_latency(host, client, seq);
         bench::handshake_rate(host, client.identity());
         bench::latency_under_authentication(host, client, seq);
+        bench::latency_under_stranger_bodies(host, client, seq);
         bench::xtest_figures(seq);
     }
     const char* program = argc > 1 ? argv[1] : KORVEX_HOST_PROGRAM;
