@@ -485,7 +485,8 @@ int run_pair(Run& run) {
     run.ctx.out << "Paired with " << shown(host.name) << " at " << host.endpoint << " as \"" << device_name << "\".\n";
     if (!expected_key)
         run.ctx.out << "Host key fingerprint " << fingerprint_of(host.ed25519_public)
-                    << " (not checked: no pairing URI was given).\n";
+                    << " (not checked: no pairing URI was given). Pairing from the QR code or the pairing URI is "
+                       "the safe way: it checks the host's key before the code is used.\n";
     if (!saved) return run.failed("paired, but the host could not be remembered: " + saved.error().text);
     // The session the pairing opened proves the keys agree on both sides.
     if (auto pong = connection.ping(unix_micros()); !pong)

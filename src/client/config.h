@@ -27,7 +27,7 @@ std::string client_config_dir(const Environment& env, char separator);
 
 struct ClientIdentity {
     std::string client_id;  // a random version-4 UUID
-    Key32 seed{};           // the Ed25519 private key registered at pairing
+    SecretKey seed;         // the Ed25519 private key registered at pairing
 
     Key32 public_key() const { return ed25519_public_key(seed); }
 };

@@ -30,7 +30,6 @@ bool is_six_digits(std::string_view code) {
     return true;
 }
 
-bool all_zero(const Key32& key) { return ct_equal(key, Key32{}); }
 
 std::string type_name(std::uint8_t type) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -55,11 +54,6 @@ Millis remaining(Clock::time_point deadline) {
     return left.count() > 0 ? left : Millis(0);
 }
 
-// Wipes an ephemeral private key whatever way the handshake ends.
-struct WipeOnExit {
-    Key32& key;
-    ~WipeOnExit() { wipe(key); }
-};
 
 }  // namespace
 
@@ -344,7 +338,6 @@ Result<PairResult> Connection::pair(const ClientIdentity& identity, std::string_
         return s.failed(Failure::Usage, "the device name is longer than 256 bytes");
 
     X25519KeyPair ephemeral = x25519_keypair(s.rng);
-    WipeOnExit wipe_ephemeral{ephemeral.private_key};
     PairRequest request;
     request.client_id = identity.client_id;
     request.device_name = device_name;
@@ -364,16 +357,26 @@ Result<PairResult> Connection::pair(const ClientIdentity& identity, std::string_
     if (expected_host_key && !ct_equal(response->host_ed25519, *expected_host_key))
         return s.broken(Failure::Trust,
                         "the host's key does not match the pairing URI: this is not the host that showed the code");
-
-    Key32 shared = x25519_shared(ephemeral.private_key, response->host_x25519);
-    WipeOnExit wipe_shared{shared};
-    if (all_zero(shared)) return s.broken(Failure::Protocol, "the host sent an unusable key");
     Bytes transcript =
         pairing_transcript(identity.client_id, response->host_id, ephemeral.public_key, response->host_x25519,
                            request.client_ed25519, response->host_ed25519, request.client_nonce, response->host_nonce);
+    // The host's signature over X proves that its X25519 key is the host's
+    // own and not one swapped in on the way; without it the MAC sent next
+    // would let whoever swapped it try every code offline. With the URI's key
+    // it must be there and verify; without a URI there is no key to hold it
+    // to, but one that is sent and fails still stops the pairing.
+    if (expected_host_key && !response->host_sig)
+        return s.broken(Failure::Trust,
+                        "the host did not sign its pairing keys (no hostSigHex in PairResponse), so they may have "
+                        "been swapped on the way; not sending the code's proof");
+    if (response->host_sig && !ed25519_verify(response->host_ed25519, transcript, *response->host_sig))
+        return s.broken(Failure::Trust,
+                        "the host's signature over its pairing keys (hostSigHex) does not verify: someone between "
+                        "this device and the host may have swapped them; not sending the code's proof");
+
+    SecretKey shared = x25519_shared(ephemeral.private_key, response->host_x25519);
+    if (is_all_zero(shared)) return s.broken(Failure::Protocol, "the host sent an unusable key");
     PairingKeys keys = derive_pairing_keys(shared, code, transcript);
-    WipeOnExit wipe_session{keys.session_key};
-    WipeOnExit wipe_confirm{keys.confirm_key};
 
     PairConfirm confirm{client_confirm_mac(keys.confirm_key, transcript), ed25519_sign(identity.seed, transcript)};
     if (auto sent = s.send_frame(MessageType::PairConfirm, as_bytes(encode_json(confirm)), false); !sent)
@@ -419,7 +422,6 @@ Result<AuthResult> Connection::authenticate(const ClientIdentity& identity, cons
         return s.failed(Failure::Usage, "the device name is longer than 256 bytes");
 
     X25519KeyPair ephemeral = x25519_keypair(s.rng);
-    WipeOnExit wipe_ephemeral{ephemeral.private_key};
     AuthHello hello;
     hello.client_id = identity.client_id;
     hello.device_name = device_name;
@@ -443,11 +445,9 @@ Result<AuthResult> Connection::authenticate(const ClientIdentity& identity, cons
     if (!ed25519_verify(*key, transcript, challenge->host_sig))
         return s.broken(Failure::Trust, "the host's signature does not verify with the key remembered at pairing");
 
-    Key32 shared = x25519_shared(ephemeral.private_key, challenge->host_x25519);
-    WipeOnExit wipe_shared{shared};
-    if (all_zero(shared)) return s.broken(Failure::Protocol, "the host sent an unusable key");
-    Key32 session_key = derive_auth_session_key(shared, hello.client_nonce, challenge->host_nonce, transcript);
-    WipeOnExit wipe_session{session_key};
+    SecretKey shared = x25519_shared(ephemeral.private_key, challenge->host_x25519);
+    if (is_all_zero(shared)) return s.broken(Failure::Protocol, "the host sent an unusable key");
+    SecretKey session_key = derive_auth_session_key(shared, hello.client_nonce, challenge->host_nonce, transcript);
 
     AuthResponse response{ed25519_sign(identity.seed, transcript)};
     if (auto sent = s.send_frame(MessageType::AuthResponse, as_bytes(encode_json(response)), false); !sent)

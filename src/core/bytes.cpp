@@ -22,15 +22,21 @@ int hex_value(char c) {
 }
 }  // namespace
 
-std::optional<Bytes> hex_decode(std::string_view text) {
-    if (text.size() % 2 != 0) return std::nullopt;
-    Bytes out(text.size() / 2);
+bool hex_decode_into(std::string_view text, std::span<std::uint8_t> out) {
+    if (text.size() != 2 * out.size()) return false;
     for (std::size_t i = 0; i < out.size(); ++i) {
         int hi = hex_value(text[2 * i]);
         int lo = hex_value(text[2 * i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0) return false;
         out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
+    return true;
+}
+
+std::optional<Bytes> hex_decode(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    Bytes out(text.size() / 2);
+    if (!hex_decode_into(text, out)) return std::nullopt;
     return out;
 }
 

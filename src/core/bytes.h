@@ -31,14 +31,16 @@ std::string hex_lower(ByteView bytes);
 // Either case; refuses odd digit counts and non-hex characters.
 std::optional<Bytes> hex_decode(std::string_view text);
 
+// Exactly out.size() bytes written straight into `out` (no copy on the way,
+// so a secret can be decoded into its own storage); false otherwise, with
+// `out` partly written.
+bool hex_decode_into(std::string_view text, std::span<std::uint8_t> out);
+
 // Exactly N bytes, or nothing.
 template <std::size_t N>
 std::optional<ByteArray<N>> hex_decode_exact(std::string_view text) {
-    if (text.size() != 2 * N) return std::nullopt;
-    auto bytes = hex_decode(text);
-    if (!bytes) return std::nullopt;
     ByteArray<N> out{};
-    for (std::size_t i = 0; i < N; ++i) out[i] = (*bytes)[i];
+    if (!hex_decode_into(text, out)) return std::nullopt;
     return out;
 }
 

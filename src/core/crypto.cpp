@@ -29,8 +29,8 @@ X25519KeyPair x25519_keypair(RandomSource& rng) {
     return pair;
 }
 
-Key32 x25519_shared(const Key32& private_key, const Key32& peer_public) {
-    Key32 shared{};
+SecretKey x25519_shared(const Key32& private_key, const Key32& peer_public) {
+    SecretKey shared;
     // libsodium refuses small-order points without writing the output; keep it zero then.
     if (crypto_scalarmult(shared.data(), private_key.data(), peer_public.data()) != 0) shared.fill(0);
     return shared;
@@ -117,14 +117,22 @@ bool ct_equal(ByteView a, ByteView b) {
 
 void wipe(std::span<std::uint8_t> secret) { sodium_memzero(secret.data(), secret.size()); }
 
+void wipe_text(std::string& text) {
+    // capacity() covers the short-string buffer as well as a heap one.
+    sodium_memzero(text.data(), text.capacity());
+    text.clear();
+}
+
+bool is_all_zero(ByteView bytes) { return sodium_is_zero(bytes.data(), bytes.size()) == 1; }
+
 std::string host_fingerprint(const Key32& host_ed25519_public) {
     Key32 digest = sha256(host_ed25519_public);
     return hex_lower(ByteView(digest).first(8));
 }
 
-Key32 derive_store_key(const Key32& host_seed) {
+SecretKey derive_store_key(const Key32& host_seed) {
     Bytes okm = hkdf_sha256(host_seed, {}, as_bytes("RC_PAIRED_STORE_HMAC_V1"), 32);
-    Key32 key{};
+    SecretKey key;
     std::memcpy(key.data(), okm.data(), key.size());
     wipe(okm);
     return key;
@@ -243,13 +251,13 @@ Key32 host_confirm_mac(const Key32& confirm_key, ByteView pairing_transcript) {
     return confirm_mac(confirm_key, "HOST_CONFIRM", pairing_transcript);
 }
 
-Key32 derive_auth_session_key(const Key32& shared, const Nonce16& client_nonce, const Nonce16& host_nonce,
-                              ByteView auth_transcript) {
+SecretKey derive_auth_session_key(const Key32& shared, const Nonce16& client_nonce, const Nonce16& host_nonce,
+                                  ByteView auth_transcript) {
     ByteArray<32> salt{};
     std::memcpy(salt.data(), client_nonce.data(), 16);
     std::memcpy(salt.data() + 16, host_nonce.data(), 16);
     Bytes okm = hkdf_sha256(shared, salt, auth_transcript, 32);
-    Key32 key{};
+    SecretKey key;
     std::memcpy(key.data(), okm.data(), 32);
     wipe(okm);
     return key;

@@ -1,5 +1,7 @@
 #include "core/frame.h"
 
+#include <algorithm>
+
 #include "core/crypto.h"
 
 namespace korvex {
@@ -23,10 +25,10 @@ Result<Bytes> encode_frame(MessageType type, ByteView body, SessionCrypto* crypt
     return out;
 }
 
-FrameDecode try_decode_frame(Bytes& buffer) {
+FrameDecode try_decode_frame(Bytes& buffer, std::uint32_t max_length) {
     if (buffer.size() < 4) return {FrameDecode::Status::NeedMore, {}};
     std::uint32_t length = get_u32_le(buffer.data());
-    if (length == 0 || length > kMaxFrameLength) return {FrameDecode::Status::Fatal, {}};
+    if (length == 0 || length > std::min(max_length, kMaxFrameLength)) return {FrameDecode::Status::Fatal, {}};
     if (buffer.size() - 4 < length) return {FrameDecode::Status::NeedMore, {}};
     Frame frame;
     frame.type = buffer[4];

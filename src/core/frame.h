@@ -51,8 +51,9 @@ struct FrameDecode {
 };
 
 // Takes one whole frame off the front of `buffer`. Fatal for a length field
-// of 0 or above 65536, decided from the first four bytes alone.
-FrameDecode try_decode_frame(Bytes& buffer);
+// of 0 or above 65536 (or above `max_length`, the tighter bound a caller
+// may set), decided from the first four bytes alone.
+FrameDecode try_decode_frame(Bytes& buffer, std::uint32_t max_length = kMaxFrameLength);
 
 // Opens a received frame's body on an established session; failure (short
 // frame, bad tag, replay) ends the session.

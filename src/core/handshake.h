@@ -12,6 +12,7 @@
 #include "core/frame.h"
 #include "core/host_core.h"
 #include "core/identity.h"
+#include "core/messages.h"
 
 namespace korvex {
 
@@ -27,7 +28,6 @@ struct PendingPairing {
     Nonce16 client_nonce{};
     X25519KeyPair host_ephemeral{};
     Nonce16 host_nonce{};
-    ~PendingPairing() { wipe(host_ephemeral.private_key); }
 };
 
 struct PendingAuth {
@@ -39,7 +39,6 @@ struct PendingAuth {
     Nonce16 client_nonce{};
     X25519KeyPair host_ephemeral{};
     Nonce16 host_nonce{};
-    ~PendingAuth() { wipe(host_ephemeral.private_key); }
 };
 
 using HandshakeState = std::variant<std::monostate, PendingPairing, PendingAuth>;
@@ -56,8 +55,20 @@ struct HandshakeOutcome {
     std::vector<OutgoingFrame> encrypted;
     std::string client_id;
     std::string display_name;
-    Key32 session_key{};
+    SecretKey session_key;
+    // A pairing replaced the key stored for client_id: the sessions opened
+    // with the old key must end, as if the device had been removed.
+    bool replaced_key = false;
 };
+
+// A handshake frame as decoded before the host lock is taken: parsing a
+// stranger's body must not hold up every paired client's input.
+struct HostInfoQuery {};
+struct UndecodableFrame {};
+using HandshakeMessage =
+    std::variant<UndecodableFrame, HostInfoQuery, PairRequest, PairConfirm, AuthHello, AuthResponse>;
+
+HandshakeMessage decode_handshake_frame(std::uint8_t type, ByteView body);
 
 // What the handshake reads of the host besides the locked core.
 struct HandshakeContext {
@@ -73,6 +84,10 @@ struct HandshakeContext {
     std::uint64_t now_unix;
 };
 
+// One step, with the host lock held; `message` is taken apart.
+HandshakeOutcome handle_handshake_frame(HandshakeState& state, HandshakeMessage&& message, HostCore& core,
+                                        const HandshakeContext& ctx, std::string_view peer_ip);
+// Decoding and the step in one call.
 HandshakeOutcome handle_handshake_frame(HandshakeState& state, std::uint8_t type, ByteView body, HostCore& core,
                                         const HandshakeContext& ctx, std::string_view peer_ip);
 

@@ -1,34 +1,102 @@
 #include "core/identity.h"
 
 #include "core/data_files.h"
+#include <nlohmann/json.hpp>
+#include <vector>
+
 #include "core/json.h"
 #include "platform/file_system.h"
 #include "platform/random_source.h"
 #include "platform/secret_protector.h"
 
 namespace korvex {
+std::string encode_identity_file(const HostIdentity& identity) {
+    // Written with placeholder digits, which are then overwritten in place:
+    // no growing buffer ever holds a part of the seed.
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string text = JsonWriter().begin_object().member("hostId", identity.host_id)
+                           .member("seedHex", std::string(2 * identity.seed.size(), '0')).end_object().take();
+    std::size_t at = text.size() - 2 - 2 * identity.seed.size();
+    for (std::uint8_t byte : identity.seed) {
+        text[at++] = kDigits[byte >> 4];
+        text[at++] = kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
 namespace {
 
-void wipe_text(std::string& text) {
-    wipe(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(text.data()), text.size()));
-    text.clear();
+// A string token of the file: where its characters (inside the quotes) are.
+struct StringToken {
+    std::size_t begin;
+    std::size_t end;
+};
+
+// The text with every string value replaced by "#<n>", n counting the
+// values in order; member names stay. Invalid JSON stays invalid enough for
+// the parser to refuse it: an unterminated string is copied as it is.
+std::string mask_string_values(std::string_view text, std::vector<StringToken>& values) {
+    std::string masked;
+    masked.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] != '"') {
+            masked.push_back(text[i++]);
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && text[end] != '"') end += text[end] == '\\' ? 2 : 1;
+        if (end >= text.size()) {
+            masked.append(text.substr(i));
+            break;
+        }
+        std::size_t next = end + 1;
+        while (next < text.size() && (text[next] == ' ' || text[next] == '\t' || text[next] == '\n' || text[next] == '\r'))
+            ++next;
+        if (next < text.size() && text[next] == ':') {
+            masked.append(text.substr(i, end + 1 - i));
+        } else {
+            masked.append("\"#" + std::to_string(values.size()) + "\"");
+            values.push_back({i + 1, end});
+        }
+        i = end + 1;
+    }
+    return masked;
+}
+
+// The value a placeholder stands for.
+Result<StringToken> placeholder_token(const JsonRecord& record, std::string_view field,
+                                      const std::vector<StringToken>& values) {
+    KORVEX_TRY(std::string placeholder, record.string(field));
+    std::size_t index = 0;
+    for (char c : std::string_view(placeholder).substr(1)) index = index * 10 + static_cast<std::size_t>(c - '0');
+    if (index >= values.size()) return fail("member " + std::string(field) + " is not a string");
+    return values[index];
 }
 
 }  // namespace
 
-std::string encode_identity_file(const HostIdentity& identity) {
-    std::string seed_hex = hex_lower(identity.seed);
-    std::string text = JsonWriter().begin_object().member("hostId", identity.host_id).member("seedHex", seed_hex)
-                           .end_object().take();
-    wipe_text(seed_hex);
-    return text;
-}
-
 Result<HostIdentity> decode_identity_file(std::string_view text) {
-    KORVEX_TRY(auto record, JsonRecord::parse(text, {"hostId", "seedHex"}));
+    // The seed must not pass through the JSON library: its parser keeps
+    // every token it reads in buffers it frees unwiped. It parses a copy
+    // whose string values are placeholders, which settles the structure and
+    // the member rules; every value but the seed is then checked as a JSON
+    // string of its own, and the seed's digits go from the caller's text
+    // straight into the secret.
+    std::vector<StringToken> values;
+    const std::string masked = mask_string_values(text, values);
+    KORVEX_TRY(auto record, JsonRecord::parse(masked, {"hostId", "seedHex"}));
+    KORVEX_TRY(StringToken id_token, placeholder_token(record, "hostId", values));
+    KORVEX_TRY(StringToken seed_token, placeholder_token(record, "seedHex", values));
     HostIdentity identity;
-    KORVEX_TRY(identity.host_id, record.string("hostId"));
-    KORVEX_TRY(identity.seed, record.hex<32>("seedHex"));
+    for (const StringToken& token : values) {
+        if (token.begin == seed_token.begin) continue;
+        auto doc = parse_json_document(text.substr(token.begin - 1, token.end - token.begin + 2));
+        if (!doc || !(*doc)->is_string()) return fail("a string of the identity file is not valid JSON");
+        if (token.begin == id_token.begin) identity.host_id = (*doc)->get<std::string>();
+    }
+    if (!hex_decode_into(text.substr(seed_token.begin, seed_token.end - seed_token.begin), identity.seed))
+        return fail("member seedHex is not 64 hex digits");
     return identity;
 }
 
@@ -50,12 +118,13 @@ std::optional<HostIdentity> read_identity(FileSystem& fs, SecretProtector& prote
     auto data = fs.read_file(path);
     file_exists = !data || data->has_value();
     if (!data || !*data) return std::nullopt;
+    // Where the file is not encrypted (Linux) the read buffer is the plain
+    // text: both buffers are wiped.
     auto plain = protector.unprotect(**data);
+    wipe(**data);
     if (!plain) return std::nullopt;
-    std::string text(plain->begin(), plain->end());
+    auto identity = decode_identity_file(as_text(*plain));
     wipe(*plain);
-    auto identity = decode_identity_file(text);
-    wipe_text(text);
     if (!identity) return std::nullopt;
     return std::move(*identity);
 }
@@ -86,7 +155,9 @@ Result<HostIdentity> load_or_create_identity(FileSystem& fs, SecretProtector& pr
     auto sealed = protector.protect(as_bytes(text));
     wipe_text(text);
     if (!sealed) return std::unexpected(sealed.error());
-    if (auto written = write_atomically(fs, path, *sealed); !written) return std::unexpected(written.error());
+    auto written = write_atomically(fs, path, *sealed);
+    wipe(*sealed);  // the plain text itself where the file is not encrypted
+    if (!written) return std::unexpected(written.error());
     return identity;
 }
 

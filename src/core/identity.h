@@ -15,7 +15,7 @@ class SecretProtector;
 
 struct HostIdentity {
     std::string host_id;
-    Key32 seed{};
+    SecretKey seed;
 };
 
 // The file's plaintext: {"hostId":...,"seedHex":...}, compact.

@@ -102,8 +102,11 @@ std::string v4_text(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t
     return std::to_string(a) + '.' + std::to_string(b) + '.' + std::to_string(c) + '.' + std::to_string(d);
 }
 
+// 100.64.0.0/10: carrier-grade NAT space, which Tailscale uses too.
+bool is_carrier_nat_v4(const IpAddress::V4Bytes& b) { return b[0] == 100 && b[1] >= 64 && b[1] <= 127; }
+
 bool is_local_v4(const IpAddress::V4Bytes& b) {
-    return b[0] == 10 || b[0] == 127 || (b[0] == 100 && b[1] >= 64 && b[1] <= 127) || (b[0] == 169 && b[1] == 254) ||
+    return b[0] == 10 || b[0] == 127 || is_carrier_nat_v4(b) || (b[0] == 169 && b[1] == 254) ||
            (b[0] == 172 && b[1] >= 16 && b[1] <= 31) || (b[0] == 192 && b[1] == 168);
 }
 
@@ -200,11 +203,21 @@ bool is_local_address(const IpAddress& address) {
 
 bool is_tailscale_address(const IpAddress& address) {
     if (address.is_v4()) {
-        auto b = address.v4_bytes();
-        return b[0] == 100 && b[1] >= 64 && b[1] <= 127;
+        return is_carrier_nat_v4(address.v4_bytes());
     }
     static constexpr std::array<std::uint8_t, 6> kPrefix = {0xFD, 0x7A, 0x11, 0x5C, 0xA1, 0xE0};
     return std::equal(kPrefix.begin(), kPrefix.end(), address.v6_bytes().begin());
+}
+
+bool is_admitted_peer(const IpAddress& peer, const std::optional<IpAddress>& arrived_on,
+                      std::span<const IpAddress> own_tailscale) {
+    const IpAddress p = canonical_ip(peer);
+    if (!is_local_address(p)) return false;
+    if (!p.is_v4() || !is_carrier_nat_v4(p.v4_bytes()) || !arrived_on) return true;
+    const IpAddress local = canonical_ip(*arrived_on);
+    for (const IpAddress& own : own_tailscale)
+        if (canonical_ip(own) == local) return true;
+    return false;
 }
 
 }  // namespace korvex

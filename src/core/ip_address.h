@@ -62,4 +62,13 @@ bool is_local_address(const IpAddress& address);
 // converted first.
 bool is_tailscale_address(const IpAddress& address);
 
+// The rule peers are admitted by: local addresses, except that the
+// carrier-grade NAT range (100.64.0.0/10) is shared by every subscriber of
+// a hotspot or a carrier-grade NAT ISP, so it counts only for connections
+// that arrived on one of the host's own Tailscale addresses. `arrived_on`
+// is the connection's local address; nothing when the platform cannot say,
+// and then the range is admitted as before.
+bool is_admitted_peer(const IpAddress& peer, const std::optional<IpAddress>& arrived_on,
+                      std::span<const IpAddress> own_tailscale);
+
 }  // namespace korvex

@@ -69,7 +69,10 @@ std::string encode_json(const PairResponse& m) {
     hex_member(w, "hostEd25519PubHex", m.host_ed25519);
     hex_member(w, "hostNonceHex", m.host_nonce);
     w.member("lanEndpoints", m.lan_endpoints).member("tailscaleEndpoints", m.tailscale_endpoints);
-    return w.member("deviceType", m.device_type).end_object().take();
+    w.member("deviceType", m.device_type);
+    // The last member: clients that do not know it skip it.
+    if (m.host_sig) hex_member(w, "hostSigHex", *m.host_sig);
+    return w.end_object().take();
 }
 
 std::string encode_json(const PairComplete& m) {
@@ -115,8 +118,8 @@ Result<PairRequest> decode_pair_request(std::string_view body) {
     KORVEX_TRY(m.client_x25519, r.hex<32>("clientX25519PubHex"));
     KORVEX_TRY(m.client_ed25519, r.hex<32>("clientEd25519PubHex"));
     KORVEX_TRY(m.client_nonce, r.hex<16>("clientNonceHex"));
-    if (m.client_id.empty() || m.client_id.size() > 128) return fail("clientId must be 1 to 128 bytes");
-    if (m.device_name.size() > 256) return fail("deviceName is longer than 256 bytes");
+    if (m.client_id.empty() || m.client_id.size() > kMaxClientIdBytes) return fail("clientId must be 1 to 128 bytes");
+    if (m.device_name.size() > kMaxDeviceNameBytes) return fail("deviceName is longer than 256 bytes");
     return m;
 }
 
@@ -170,7 +173,7 @@ Result<ClipboardSet> decode_clipboard_set(std::string_view body) {
 Result<PairResponse> decode_pair_response(std::string_view body) {
     KORVEX_TRY(auto r, JsonRecord::parse(body, {"hostId", "hostName", "osType", "hostX25519PubHex",
                                                  "hostEd25519PubHex", "hostNonceHex", "lanEndpoints",
-                                                 "tailscaleEndpoints", "deviceType"}));
+                                                 "tailscaleEndpoints", "deviceType", "hostSigHex"}));
     PairResponse m;
     KORVEX_TRY(m.host_id, r.string("hostId"));
     KORVEX_TRY(m.host_name, r.string("hostName"));
@@ -181,6 +184,9 @@ Result<PairResponse> decode_pair_response(std::string_view body) {
     KORVEX_TRY(m.lan_endpoints, r.string_list("lanEndpoints"));
     KORVEX_TRY(m.tailscale_endpoints, r.string_list("tailscaleEndpoints"));
     KORVEX_TRY(m.device_type, r.string("deviceType"));
+    if (r.has("hostSigHex")) {
+        KORVEX_TRY(m.host_sig, r.hex<64>("hostSigHex"));
+    }
     return m;
 }
 

@@ -26,6 +26,24 @@ inline constexpr std::string_view kRemovedByUser = "removed_by_user";
 
 // ---- client to host ----
 
+// Limits of the texts a client sends while unauthenticated. Longer ones
+// are refused (clientId, deviceName) or, in frames, cut off by the frame
+// bound below.
+inline constexpr std::size_t kMaxClientIdBytes = 128;
+inline constexpr std::size_t kMaxDeviceNameBytes = 256;
+inline constexpr std::size_t kMaxDeviceModelBytes = 256;
+
+// Largest plain body a peer may send before its session is established:
+// the largest valid PairRequest (the three texts at their limits with every
+// byte escaped as \u00XX, six characters each; three 32-byte values and a
+// 16-byte one in hex; member names and punctuation) twice over, so spaces,
+// unknown members and clients a little ahead of this host still fit.
+// PairConfirm, AuthHello and AuthResponse are smaller.
+inline constexpr std::size_t kMaxHandshakeBody =
+    2 * (6 * (kMaxClientIdBytes + kMaxDeviceNameBytes + kMaxDeviceModelBytes) + 2 * (32 + 32 + 16) + 256);
+// The frame length field of such a body (type byte included).
+inline constexpr std::uint32_t kMaxHandshakeFrameLength = kMaxHandshakeBody + 1;
+
 struct PairRequest {
     std::string client_id;     // 1 to 128 bytes
     std::string device_name;   // at most 256 bytes
@@ -78,6 +96,10 @@ struct PairResponse {
     std::vector<std::string> lan_endpoints;
     std::vector<std::string> tailscale_endpoints;
     std::string device_type;  // "laptop" or "desktop"
+    // The host identity's signature over the pairing transcript X, sent
+    // before the client reveals anything that depends on the code. Hosts
+    // that predate it leave it out.
+    std::optional<Signature> host_sig;
 };
 
 struct PairComplete {

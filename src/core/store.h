@@ -30,7 +30,7 @@ struct PairedClientRecord {
 struct PairedStore {
     std::string dir;
     std::string path;
-    Key32 store_key{};
+    SecretKey store_key;
     std::vector<PairedClientRecord> clients;  // insertion order
 };
 

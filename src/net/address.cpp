@@ -15,4 +15,9 @@ asio::ip::address canonical_address(const asio::ip::address& address) {
 
 bool is_local_peer(const asio::ip::address& address) { return is_local_address(to_ip_address(address)); }
 
+bool admits_connection(const asio::ip::address& peer, const asio::ip::address& arrived_on,
+                       const EndpointSnapshot& own) {
+    return is_admitted_peer(to_ip_address(peer), to_ip_address(arrived_on), own.tailscale_addresses);
+}
+
 }  // namespace korvex::net

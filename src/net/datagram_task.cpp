@@ -58,6 +58,11 @@ void process(LockedCore& locked, Batch& batch, std::uint64_t now) {
     if (batch.count >= 2) locked.input.set_coalesce_moves(true);
     for (std::size_t i = 0; i < batch.count; ++i) {
         asio::ip::address source = canonical_address(batch.from[i].address());
+        // The address a datagram arrived on is not known here (that would
+        // take IP_PKTINFO through recvmsg / WSARecvMsg), so the plain local
+        // rule stands, carrier-grade NAT range included. It admits nothing
+        // new: a datagram must come from the address of a session whose
+        // connection passed the stricter accept rule and open under its key.
         if (batch.size[i] != kInputDatagramSize || !is_local_peer(source)) continue;
         ByteView datagram(batch.data[i].data(), batch.size[i]);
         for (const auto& [client_id, entry] : locked.sessions) {

@@ -20,6 +20,7 @@
 #include "core/identity.h"
 #include "core/input_controller.h"
 #include "core/pad_engine.h"
+#include "net/handshake_gate.h"
 #include "net/store_writer.h"
 #include "net/wake_signal.h"
 
@@ -63,7 +64,7 @@ private:
 struct SessionEntry {
     std::string client_id;
     std::string display_name;
-    Key32 session_key{};
+    SecretKey session_key;
     asio::ip::address peer_ip;
     std::shared_ptr<SessionChannel> channel;
 };
@@ -146,6 +147,10 @@ public:
         return f(locked_);
     }
 
+    // Connections accepted but not yet established, under their caps.
+    HandshakeGate& handshake_gate() const { return *handshake_gate_; }
+    const std::shared_ptr<HandshakeGate>& handshake_gate_handle() const { return handshake_gate_; }
+
     // Woken when a client registers: the watchdog sleeps while none is there.
     void set_watchdog_wake(std::shared_ptr<WakeSignal> wake) { watchdog_wake_ = std::move(wake); }
     void wake_watchdog() {
@@ -173,6 +178,7 @@ private:
     std::uint16_t udp_port_ = 0;
 
     std::shared_ptr<SharedEndpointSnapshot> endpoints_ = std::make_shared<SharedEndpointSnapshot>();
+    std::shared_ptr<HandshakeGate> handshake_gate_ = std::make_shared<HandshakeGate>();
 
     std::function<void(const HostEvent&)> event_sink_;
     std::shared_ptr<WakeSignal> watchdog_wake_;
@@ -189,5 +195,8 @@ private:
 Status remove_client(HostShared& host, const std::string& client_id);
 // The same, inside a step that already holds the lock.
 Status remove_client(HostShared& host, LockedCore& locked, const std::string& client_id);
+// Ends every session of `client_id` as a removal does ("removed_by_user"),
+// inside a step that holds the lock; the store is left alone.
+void end_sessions_of(LockedCore& locked, const std::string& client_id);
 
 }  // namespace korvex::net

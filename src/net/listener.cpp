@@ -106,11 +106,17 @@ asio::awaitable<void> run_accept_loop(tcp::acceptor acceptor, std::shared_ptr<Ho
         }
         std::error_code peer_ec;
         auto peer = socket.remote_endpoint(peer_ec);
-        if (peer_ec || !is_local_peer(peer.address())) {
+        std::error_code local_ec;
+        auto local = socket.local_endpoint(local_ec);
+        std::optional<HandshakeTicket> ticket;
+        if (!peer_ec && !local_ec && admits_connection(peer.address(), local.address(), host->endpoints().read()))
+            ticket = host->handshake_gate().admit(canonical_address(peer.address()).to_string());
+        if (!ticket) {
+            // Not local, or too many handshakes already open: closed unread.
             socket.close(peer_ec);
             continue;
         }
-        asio::co_spawn(strand, run_session(std::move(socket), host), asio::detached);
+        asio::co_spawn(strand, run_session(std::move(socket), host, std::move(*ticket)), asio::detached);
     }
 }
 

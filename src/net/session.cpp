@@ -49,6 +49,15 @@ void SessionChannel::close() {
 Status remove_client(HostShared& host, LockedCore& locked, const std::string& client_id) {
     const bool removed = erase_client_records(locked.core.store, client_id) > 0;
     Status saved = removed ? host.store_writer().save_now(locked.core.store) : Status{};
+    end_sessions_of(locked, client_id);
+    // The list the user sees is the one in memory, saved or not.
+    if (removed) locked.core.queue(HostEvent::Kind::PairedListChanged);
+    if (!saved) return fail("The device was disconnected, but the list of paired devices could not be saved (" +
+                            saved.error().text + "); it will be back after the host restarts.");
+    return {};
+}
+
+void end_sessions_of(LockedCore& locked, const std::string& client_id) {
     for (auto it = locked.sessions.begin(); it != locked.sessions.end();) {
         if (it->second.client_id != client_id) {
             ++it;
@@ -59,14 +68,8 @@ Status remove_client(HostShared& host, LockedCore& locked, const std::string& cl
         // comes over TCP or UDP before its session has ended; this also
         // releases what it held if it was the owner.
         locked.input.remove_client(it->first);
-        wipe(it->second.session_key);
         it = locked.sessions.erase(it);
     }
-    // The list the user sees is the one in memory, saved or not.
-    if (removed) locked.core.queue(HostEvent::Kind::PairedListChanged);
-    if (!saved) return fail("The device was disconnected, but the list of paired devices could not be saved (" +
-                            saved.error().text + "); it will be back after the host restarts.");
-    return {};
 }
 
 Status remove_client(HostShared& host, const std::string& client_id) {
@@ -80,15 +83,19 @@ using asio::ip::tcp;
 using namespace asio::experimental::awaitable_operators;
 
 constexpr auto kReadTimeout = 10s;
+// From accept to established, however the bytes trickle in.
+constexpr auto kHandshakeDeadline = 10s;
 // A peer that stops reading must not hold a session for ever.
 constexpr auto kWriteTimeout = 10s;
 constexpr std::size_t kReadSize = 8192;
 
 class Session {
 public:
-    Session(tcp::socket socket, std::shared_ptr<HostShared> host)
+    Session(tcp::socket socket, std::shared_ptr<HostShared> host, HandshakeTicket ticket)
         : socket_(std::move(socket)),
           host_(std::move(host)),
+          ticket_(std::move(ticket)),
+          handshake_deadline_(ticket_.accepted_at() + kHandshakeDeadline),
           channel_(std::make_shared<SessionChannel>(socket_.get_executor())),
           write_timer_(socket_.get_executor()) {
         std::array<std::uint8_t, 4> seed{};
@@ -113,11 +120,15 @@ private:
     asio::awaitable<void> loop() {
         std::error_code ec;
         for (;;) {
+            if (!crypto_ && std::chrono::steady_clock::now() >= handshake_deadline_) co_return;
             bool command_ready = channel_->has_pending();
             bool readable = socket_.available(ec) > 0;
             if (!command_ready && !readable) {
                 auto& timer = channel_->wake().timer();
-                timer.expires_after(kReadTimeout);
+                if (crypto_)
+                    timer.expires_after(kReadTimeout);
+                else
+                    timer.expires_at(std::min(std::chrono::steady_clock::now() + kReadTimeout, handshake_deadline_));
                 auto woke = co_await (timer.async_wait(asio::experimental::as_tuple(asio::use_awaitable)) ||
                                       socket_.async_wait(tcp::socket::wait_read, asio::experimental::as_tuple(asio::use_awaitable)));
                 if (woke.index() == 0) {
@@ -157,7 +168,9 @@ private:
         if (ec || n == 0) co_return false;
         receive_buffer_.insert(receive_buffer_.end(), read_buffer_.begin(), read_buffer_.begin() + static_cast<std::ptrdiff_t>(n));
         for (;;) {
-            FrameDecode decoded = try_decode_frame(receive_buffer_);
+            // Before establishment nothing valid is larger than a handshake
+            // body: a longer length field closes at once, unread.
+            FrameDecode decoded = try_decode_frame(receive_buffer_, crypto_ ? kMaxFrameLength : kMaxHandshakeFrameLength);
             if (decoded.status == FrameDecode::Status::NeedMore) co_return true;
             if (decoded.status == FrameDecode::Status::Fatal) co_return false;
             bool go_on = crypto_ ? co_await handle_established(decoded.frame) : co_await handle_handshake(decoded.frame);
@@ -170,6 +183,9 @@ private:
         const auto lan = lan_endpoints(snapshot, host_->tcp_port());
         const auto tailscale = tailscale_endpoints(snapshot, host_->tcp_port());
         std::uint64_t now = host_->services().clock.unix_now();
+        // Decoded before the lock: a stranger's body must not hold up the
+        // input of every paired client.
+        HandshakeMessage message = decode_handshake_frame(frame.type, frame.body);
         // The session is registered in the same step that makes AuthOk or
         // PairComplete: a datagram the client sends the instant it reads
         // the reply must find it.
@@ -177,7 +193,9 @@ private:
             HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
                                  lan, tailscale, host_->device_type(), host_->services().rng,
                                  host_->store_writer(), now};
-            HandshakeOutcome out = handle_handshake_frame(handshake_, frame.type, frame.body, locked.core, ctx, peer_text_);
+            HandshakeOutcome out = handle_handshake_frame(handshake_, std::move(message), locked.core, ctx, peer_text_);
+            // The sessions opened with a key a re-pairing replaced end here.
+            if (out.replaced_key) end_sessions_of(locked, out.client_id);
             if (out.kind == HandshakeOutcome::Kind::Established) register_client(locked, out);
             return out;
         });
@@ -189,7 +207,7 @@ private:
         if (outcome.kind == Kind::ReplyAndClose) co_return false;
         if (outcome.kind == Kind::Established) {
             crypto_.emplace(outcome.session_key, Side::Host);
-            wipe(outcome.session_key);
+            ticket_.release();
             host_->wake_watchdog();
             // A failed write ends the session through the usual clean-up.
             for (const auto& out : outcome.encrypted) {
@@ -280,10 +298,7 @@ private:
             host_->with_core([&](LockedCore& locked) {
                 auto it = locked.sessions.find(id);
                 std::string name = it != locked.sessions.end() ? it->second.display_name : display_name_;
-                if (it != locked.sessions.end()) {
-                    wipe(it->second.session_key);
-                    locked.sessions.erase(it);
-                }
+                if (it != locked.sessions.end()) locked.sessions.erase(it);
                 locked.input.remove_client(id);
                 locked.core.queue(HostEvent::Kind::DeviceDisconnected, std::move(name));
             });
@@ -293,6 +308,8 @@ private:
 
     tcp::socket socket_;
     std::shared_ptr<HostShared> host_;
+    HandshakeTicket ticket_;
+    std::chrono::steady_clock::time_point handshake_deadline_;
     std::shared_ptr<SessionChannel> channel_;
     asio::steady_timer write_timer_;
     std::minstd_rand coin_;
@@ -309,8 +326,8 @@ private:
 
 }  // namespace
 
-asio::awaitable<void> run_session(tcp::socket socket, std::shared_ptr<HostShared> host) {
-    Session session(std::move(socket), std::move(host));
+asio::awaitable<void> run_session(tcp::socket socket, std::shared_ptr<HostShared> host, HandshakeTicket ticket) {
+    Session session(std::move(socket), std::move(host), std::move(ticket));
     co_await session.run();
 }
 

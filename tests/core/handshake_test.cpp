@@ -261,6 +261,83 @@ TEST_F(HandshakeTest, PairingAgainReplacesTheRecordInPlace) {
     EXPECT_EQ(core.store.clients[1].paired_at_unix, now);
 }
 
+TEST_F(HandshakeTest, PairResponseIsSignedOverTheTranscriptBeforeTheCodeIsUsed) {
+    TestClient client(rng);
+    new_pairing_code(core, rng);
+    HandshakeState state;
+    auto first = step(state, MessageType::PairRequest, client.pair_request());
+    ASSERT_EQ(first.kind, Kind::Continue);
+    auto response = decode_pair_response(first.plain.at(0).body);
+    ASSERT_TRUE(response);
+    ASSERT_TRUE(response->host_sig);
+    // The same X that PairComplete is signed over, by the host identity key.
+    EXPECT_TRUE(ed25519_verify(host_public, client.pairing_x(*response), *response->host_sig));
+    // A swapped X25519 key no longer matches the signature.
+    PairResponse swapped = *response;
+    swapped.host_x25519[0] ^= 1;
+    EXPECT_FALSE(ed25519_verify(host_public, client.pairing_x(swapped), *response->host_sig));
+    // The member comes last, after everything older clients read.
+    EXPECT_TRUE(first.plain[0].body.ends_with(R"(,"hostSigHex":")" + hex_lower(*response->host_sig) + R"("})"));
+}
+
+TEST_F(HandshakeTest, RepairingWithANewKeyIsReportedAndTheSameKeyIsNot) {
+    TestClient client(rng);
+    store_client(client);
+    std::string code = new_pairing_code(core, rng);
+    EXPECT_FALSE(pair(client, code).replaced_key) << "same key again";
+    TestClient fresh(rng);  // same id, new keys
+    code = new_pairing_code(core, rng);
+    auto out = pair(fresh, code);
+    ASSERT_EQ(out.kind, Kind::Established);
+    EXPECT_TRUE(out.replaced_key);
+    EXPECT_EQ(out.client_id, "phone-1");
+    TestClient newcomer(rng, "phone-2");
+    code = new_pairing_code(core, rng);
+    EXPECT_FALSE(pair(newcomer, code).replaced_key) << "nothing stored before";
+}
+
+TEST_F(HandshakeTest, RepairingWhoseSaveFailsStillReportsTheReplacedKey) {
+    TestClient client(rng);
+    store_client(client);
+    TestClient fresh(rng);
+    std::string code = new_pairing_code(core, rng);
+    fs.fail_write = true;
+    auto out = pair(fresh, code);
+    EXPECT_EQ(reason_of(out), "internal_error");
+    EXPECT_TRUE(out.replaced_key);
+    EXPECT_EQ(out.client_id, "phone-1");
+}
+
+TEST_F(HandshakeTest, AuthenticationBegunBeforeARepairingFails) {
+    TestClient client(rng);
+    store_client(client);
+    HandshakeState state;
+    auto challenge = decode_auth_challenge(step(state, MessageType::AuthHello, client.auth_hello()).plain.at(0).body);
+    ASSERT_TRUE(challenge);
+    // The same id is paired again with another key meanwhile.
+    TestClient fresh(rng);
+    ASSERT_EQ(pair(fresh, new_pairing_code(core, rng)).kind, Kind::Established);
+    // A valid signature by the old key no longer opens a session.
+    EXPECT_EQ(reason_of(step(state, MessageType::AuthResponse, client.auth_response(*challenge))), "unpaired");
+}
+
+TEST_F(HandshakeTest, DecodingApartFromTheStepGivesTheSameOutcomes) {
+    // What the session decodes before taking the lock.
+    EXPECT_TRUE(std::holds_alternative<HostInfoQuery>(decode_handshake_frame(0x10, {})));
+    TestClient client(rng);
+    EXPECT_TRUE(std::holds_alternative<PairRequest>(decode_handshake_frame(0x10, as_bytes(client.pair_request()))));
+    EXPECT_TRUE(std::holds_alternative<AuthHello>(decode_handshake_frame(0x20, as_bytes(client.auth_hello()))));
+    EXPECT_TRUE(std::holds_alternative<UndecodableFrame>(decode_handshake_frame(0x20, as_bytes("{"))));
+    EXPECT_TRUE(std::holds_alternative<UndecodableFrame>(decode_handshake_frame(0x34, as_bytes("{}"))));
+    store_client(client);
+    HandshakeState state;
+    HandshakeContext ctx{identity, host_public, "Desk", 49182, lan, ts, "desktop", rng, saver, now};
+    auto out = handle_handshake_frame(state, decode_handshake_frame(0x20, as_bytes(client.auth_hello())), core, ctx,
+                                      "192.168.1.7");
+    EXPECT_EQ(out.kind, Kind::Continue);
+    EXPECT_EQ(handle_handshake_frame(state, UndecodableFrame{}, core, ctx, "192.168.1.7").kind, Kind::Close);
+}
+
 TEST_F(HandshakeTest, BadFramesCloseSilently) {
     TestClient client(rng);
     new_pairing_code(core, rng);

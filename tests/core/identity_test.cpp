@@ -47,11 +47,22 @@ TEST_F(IdentityTest, DecodeRules) {
         {R"({"seedHex":")" + kSeedHex + R"("})", false},
         {R"({"hostId":"h","seedHex":")" + kSeedHex + R"("}x)", false},
         {R"(["h"])", false},
+        // The seed never passes through the JSON parser; strings around it still follow the JSON rules.
+        {R"({"hostId":"a\":b \u00e9","note":"x:\"y\"","seedHex":")" + kSeedHex + R"("})", true},
+        {R"({"hostId":"h","note":"bad \q escape","seedHex":")" + kSeedHex + R"("})", false},
+        {R"({"hostId":"h","note":"tab	inside","seedHex":")" + kSeedHex + R"("})", false},
+        {R"({"hostId":"h","seedHex":"\u0030)" + kSeedHex.substr(1) + R"("})", false},  // digits as escapes
+        {R"({"hostId":"h","seedHex":)" + kSeedHex.substr(0, 10) + "}", false},            // not a string
+        {R"({"hostId":"h","seedHex":")" + kSeedHex, false},                                // unterminated
+        {R"({"hostId":"h","seedHex":[")" + kSeedHex + R"("]})", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         auto id = decode_identity_file(c.text);
         EXPECT_EQ(id.has_value(), c.ok);
+        if (id && c.text.find("note") != std::string::npos) {
+            EXPECT_EQ(id->host_id, "a\":b \u00e9");
+        }
         if (id) {
             EXPECT_EQ(hex_lower(id->seed), kSeedHex);
         }

@@ -173,4 +173,34 @@ TEST(IpAddress, TailscaleAddressesAreTheCgnatRangeAndTheTailscaleIpv6Prefix) {
 }
 
 }  // namespace
+TEST(IpAddress, CarrierNatPeersOnlyOnTheHostsOwnTailscaleAddress) {
+    const std::vector<IpAddress> own = {ip("100.101.102.103"), ip("fd7a:115c:a1e0::7")};
+    struct Case {
+        const char* peer;
+        std::optional<const char*> arrived_on;  // nothing: the platform cannot say
+        bool admitted;
+    };
+    const Case cases[] = {
+        {"100.64.1.2", "100.101.102.103", true},      // over Tailscale
+        {"100.127.0.9", "::ffff:100.101.102.103", true},
+        {"::ffff:100.64.1.2", "100.101.102.103", true},
+        {"100.64.1.2", "192.168.1.20", false},        // a hotspot or carrier-grade NAT neighbour
+        {"100.64.1.2", "100.72.0.1", false},          // a CGNAT address that is not our Tailscale one
+        {"100.64.1.2", "10.0.0.5", false},
+        {"100.64.1.2", std::nullopt, true},           // unknown: the rule as before
+        {"192.168.1.7", "100.101.102.103", true},     // other local ranges on any address
+        {"10.1.2.3", "192.168.1.20", true},
+        {"fd7a:115c:a1e0::5", "fd12::1", true},
+        {"203.0.113.7", "100.101.102.103", false},    // never local
+        {"203.0.113.7", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        std::optional<IpAddress> arrived;
+        if (c.arrived_on) arrived = ip(*c.arrived_on);
+        EXPECT_EQ(is_admitted_peer(ip(c.peer), arrived, own), c.admitted)
+            << c.peer << " arriving on " << c.arrived_on.value_or("(unknown)");
+    }
+    EXPECT_FALSE(is_admitted_peer(ip("100.64.1.2"), ip("100.101.102.103"), {})) << "no Tailscale address of our own";
+}
+
 }  // namespace korvex

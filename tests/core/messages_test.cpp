@@ -22,7 +22,7 @@ std::string pair_request_body(const std::string& extra_members) {
 
 TEST(Messages, HostEncodersWriteFixedOrderCompactJson) {
     PairResponse pr{"host-id", "Desk \"PC\"", "windows", filled<32>(0xAA), filled<32>(0xBB), filled<16>(0xCC),
-                    {"192.168.1.20:49182"}, {}, "desktop"};
+                    {"192.168.1.20:49182"}, {}, "desktop", std::nullopt};
     EXPECT_EQ(encode_json(pr), "{\"hostId\":\"host-id\",\"hostName\":\"Desk \\\"PC\\\"\",\"osType\":\"windows\","
                                "\"hostX25519PubHex\":\"" + hex_of(0xAA, 32) + "\",\"hostEd25519PubHex\":\"" +
                                    hex_of(0xBB, 32) + "\",\"hostNonceHex\":\"" + hex_of(0xCC, 16) +
@@ -67,9 +67,17 @@ TEST(Messages, EveryMessageRoundTrips) {
     EXPECT_TRUE(decode_clipboard_set(encode_json(ClipboardSet{"x", true}))->auto_paste);
 
     PairResponse resp{"h", "PC", "windows", filled<32>(1), filled<32>(2), filled<16>(3), {"a:1", "b:2"}, {"c:3"},
-                      "laptop"};
+                      "laptop", std::nullopt};
     auto resp2 = decode_pair_response(encode_json(resp));
     ASSERT_TRUE(resp2);
+    EXPECT_FALSE(resp2->host_sig) << "a host that predates hostSigHex";
+    resp.host_sig = filled<64>(7);
+    auto signed_resp = decode_pair_response(encode_json(resp));
+    ASSERT_TRUE(signed_resp);
+    EXPECT_EQ(signed_resp->host_sig, filled<64>(7));
+    std::string bad_sig = encode_json(resp);
+    bad_sig.replace(bad_sig.find(hex_of(7, 64)), 2, "zz");
+    EXPECT_FALSE(decode_pair_response(bad_sig)) << "present but not 128 hex digits";
     EXPECT_EQ(resp2->lan_endpoints, resp.lan_endpoints);
     EXPECT_EQ(resp2->tailscale_endpoints, resp.tailscale_endpoints);
     EXPECT_EQ(resp2->host_ed25519, resp.host_ed25519);
@@ -159,4 +167,17 @@ TEST(Messages, SessionMessageRules) {
 }
 
 }  // namespace
+TEST(Messages, HandshakeBodyBoundHoldsTheLargestValidRequestsTwice) {
+    // Every text at its limit and made of characters that are escaped as \u00XX.
+    const std::string id(kMaxClientIdBytes, '\x01'), name(kMaxDeviceNameBytes, '\x01'),
+        model(kMaxDeviceModelBytes, '\x01');
+    const std::string request = encode_json(PairRequest{id, name, model, filled<32>(1), filled<32>(2), filled<16>(3)});
+    ASSERT_TRUE(decode_pair_request(request));
+    EXPECT_LE(2 * request.size(), kMaxHandshakeBody) << request.size();
+    const std::string hello = encode_json(AuthHello{id, name, filled<32>(1), filled<16>(2)});
+    EXPECT_LE(2 * hello.size(), kMaxHandshakeBody) << hello.size();
+    // Still a few KiB.
+    EXPECT_LE(kMaxHandshakeBody, 16u * 1024);
+}
+
 }  // namespace korvex

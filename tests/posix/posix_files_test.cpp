@@ -46,6 +46,47 @@ TEST_F(PosixFiles, WriteAtomicallyReplacesAndLeavesNoTemporary) {
     EXPECT_EQ(mode_of(path), 0600u);
 }
 
+TEST_F(PosixFiles, LinkPlantedAtTheTemporaryNameIsNotFollowed) {
+    std::string path = root + "/paired_devices.json";
+    std::string target = root + "/elsewhere";
+    ASSERT_TRUE(fs.write_file_flushed(target, as_bytes("untouched")));
+    ::chmod(target.c_str(), 0644);
+    ASSERT_EQ(::symlink(target.c_str(), (root + "/paired_devices.tmp").c_str()), 0);
+    ASSERT_TRUE(write_atomically(fs, path, as_bytes("secret")));
+    auto kept = fs.read_file(target);
+    ASSERT_TRUE(kept && *kept);
+    EXPECT_EQ(as_text(**kept), "untouched");
+    EXPECT_EQ(mode_of(target), 0644u) << "the link's target keeps its own mode too";
+    auto written = fs.read_file(path);
+    ASSERT_TRUE(written && *written);
+    EXPECT_EQ(as_text(**written), "secret");
+    EXPECT_EQ(mode_of(path), 0600u);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root + "/paired_devices.tmp")));
+}
+
+TEST_F(PosixFiles, StaleTemporaryWithAWideModeIsReplacedOwnerOnly) {
+    std::string tmp = root + "/gamepad_mapping.tmp";
+    ASSERT_TRUE(fs.write_file_flushed(tmp, as_bytes("left over")));
+    ::chmod(tmp.c_str(), 0666);
+    ASSERT_TRUE(fs.write_file_flushed(tmp, as_bytes("new")));
+    EXPECT_EQ(mode_of(tmp), 0600u);
+    auto read = fs.read_file(tmp);
+    ASSERT_TRUE(read && *read);
+    EXPECT_EQ(as_text(**read), "new");
+}
+
+TEST_F(PosixFiles, ExistingDataFolderIsNarrowedToItsOwner) {
+    std::string dir = root + "/Korvex";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0775), 0);
+    ASSERT_TRUE(fs.create_directories(dir));
+    EXPECT_EQ(mode_of(dir), 0700u);
+    auto protector = make_os_secret_protector();
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_TRUE(load_or_create_identity(fs, *protector, os_random(), dir));
+    EXPECT_EQ(mode_of(dir), 0700u) << "the identity's creation narrows it too";
+}
+
 TEST_F(PosixFiles, MissingUnreadableAndFolders) {
     auto missing = fs.read_file(root + "/nothing");
     ASSERT_TRUE(missing);

@@ -62,8 +62,15 @@ public:
     }
 
     Status write_file_flushed(const std::string& path, ByteView data) override {
-        FdGuard fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        // A file or link left at this name (an interrupted save, or a link
+        // planted to make us write elsewhere) goes first; the new file is
+        // then created afresh, never through a link, and owner-only whatever
+        // the umask or an old file's mode said.
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return std::unexpected(os_error("Cannot remove the old", path, errno));
+        FdGuard fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd.get() < 0) return std::unexpected(os_error("Cannot create", path, errno));
+        if (::fchmod(fd.get(), 0600) != 0) return std::unexpected(os_error("Cannot restrict", path, errno));
         std::size_t done = 0;
         while (done < data.size()) {
             ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
@@ -100,6 +107,11 @@ public:
         struct stat st{};
         if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return std::unexpected(os_error("Not a folder:", path, ENOTDIR));
+        // The folder holds the host's key and its paired devices: one that
+        // exists already (made by hand, or by an older version) is narrowed
+        // to its owner when that owner is us. Someone else's folder is left.
+        if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0)
+            return std::unexpected(os_error("Cannot restrict folder", path, errno));
         return {};
     }
 };
