@@ -37,17 +37,23 @@ std::optional<Preset> parse_preset_argument(std::string_view text) {
 
 std::optional<PadOutputMode> parse_pad_output_argument(std::string_view text) { return parse_pad_output(text); }
 
-std::string gamepad_status_line(const GamepadEngine& engine) {
+std::string gamepad_status_line(PadOutputMode output, bool virtual_pad_plugged, Preset preset) {
     std::string line = "Gamepad: ";
-    if (engine.virtual_pad_in_use()) {
+    if (output == PadOutputMode::VirtualController) {
         line += "virtual controller (ViGEmBus)";
     } else {
         line += "keyboard / mouse mapping";
-        if (!engine.has_virtual_pad()) line += " (ViGEmBus driver not installed)";
+        if (!virtual_pad_plugged) line += " (ViGEmBus driver not installed)";
     }
     line += ", preset ";
-    line += preset_label(engine.mapping().preset);
+    line += preset_label(preset);
     return line;
+}
+
+std::string gamepad_status_line(const GamepadEngine& engine) {
+    return gamepad_status_line(
+        engine.virtual_pad_in_use() ? PadOutputMode::VirtualController : PadOutputMode::KeyboardMouse,
+        engine.has_virtual_pad(), engine.mapping().preset);
 }
 
 }  // namespace korvex

@@ -56,5 +56,9 @@ std::optional<PadOutputMode> parse_pad_output_argument(std::string_view text);
 // whether the virtual controller is there. For example
 // "Gamepad: keyboard / mouse mapping (ViGEmBus driver not installed), preset Shooter (WASD + mouse look)".
 std::string gamepad_status_line(const GamepadEngine& engine);
+// The same line from plain values (a status snapshot), for faces that do not
+// see the engine: the output in use, whether a virtual controller exists,
+// the active preset.
+std::string gamepad_status_line(PadOutputMode output, bool virtual_pad_plugged, Preset preset);
 
 }  // namespace korvex

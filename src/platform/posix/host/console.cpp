@@ -8,33 +8,30 @@
 #include "core/pad_commands.h"
 #include "core/pairing_uri.h"
 #include "core/qr_grid.h"
-#include "net/endpoint_text.h"
 
 namespace korvex::posix {
 
-Console::Console(net::StartupOutcome& host, std::ostream& out, std::string input_sink)
-    : host_(host), out_(out), input_sink_(std::move(input_sink)) {}
+Console::Console(net::HostControl& control, std::ostream& out, std::string input_sink)
+    : control_(control), out_(out), input_sink_(std::move(input_sink)) {}
 
 void Console::print(const std::string& text) {
     std::lock_guard lock(out_mutex_);
     out_ << text << std::endl;
 }
 
+namespace {
+std::string pad_line(const net::PadStatus& pad) {
+    return gamepad_status_line(pad.output, pad.virtual_pad_plugged, pad.preset);
+}
+}  // namespace
+
+std::string Console::gamepad_line() const { return pad_line(control_.status().pad); }
+
 std::string Console::status_line() const {
-    net::HostShared& shared = *host_.shared;
-    std::string status = shared.with_core([](net::LockedCore& locked) -> std::string {
-        auto owner = locked.input.owner();
-        if (owner) {
-            auto it = locked.sessions.find(*owner);
-            if (it != locked.sessions.end()) return "Status: Controlled by " + it->second.display_name;
-        }
-        return "Status: Ready";
-    });
-    auto summary = net::endpoint_summary(shared);
-    std::string gamepad =
-        shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); });
-    return "Korvex \u2014 " + host_.host_name + "\n" + "LAN: " + summary.lan + " \u00b7 Tailscale: " + summary.tailscale +
-           "\n" + status + "\n" + gamepad + (input_sink_.empty() ? "" : "\nInput: " + input_sink_);
+    const net::HostStatus s = control_.status();
+    const std::string state = s.controller ? "Status: Controlled by " + *s.controller : "Status: Ready";
+    return "Korvex \u2014 " + s.host_name + "\n" + "LAN: " + s.lan_text + " \u00b7 Tailscale: " + s.tailscale_text +
+           "\n" + state + "\n" + pad_line(s.pad) + (input_sink_.empty() ? "" : "\nInput: " + input_sink_);
 }
 
 namespace {
@@ -45,9 +42,8 @@ constexpr const char* kCommands =
 void Console::help() { print(kCommands); }
 
 void Console::pair() {
-    net::HostShared& shared = *host_.shared;
-    std::string code = net::start_pairing(shared);
-    auto offer = net::pairing_offer(shared, code);
+    std::string code = control_.start_pairing();
+    auto offer = control_.pairing_offer(code);
     std::ostringstream text;
     text << "Pairing code: " << code.substr(0, 3) << ' ' << code.substr(3) << '\n';
     text << "Pairing URI: " << offer << '\n';
@@ -61,53 +57,38 @@ void Console::pair() {
 }
 
 void Console::devices() {
-    net::HostShared& shared = *host_.shared;
-    std::string list = shared.with_core([](net::LockedCore& locked) {
-        if (locked.core.store.clients.empty()) return std::string("No Paired Devices");
-        std::string out;
-        int index = 1;
-        for (const auto& record : locked.core.store.clients) {
-            bool online = false;
-            for (const auto& [id, entry] : locked.sessions) online = online || entry.client_id == record.client_id;
-            if (!out.empty()) out += '\n';
-            out += std::to_string(index++) + ". " + record.device_name + " (" + (online ? "Online" : "Offline") + ")";
-        }
-        return out;
-    });
-    print(list);
+    const net::HostStatus s = control_.status();
+    if (s.devices.empty()) {
+        print("No Paired Devices");
+        return;
+    }
+    std::string out;
+    int index = 1;
+    for (const auto& device : s.devices) {
+        if (!out.empty()) out += '\n';
+        out += std::to_string(index++) + ". " + device.name + " (" + (device.online ? "Online" : "Offline") + ")";
+    }
+    print(out);
 }
 
 void Console::remove(const std::string& argument) {
-    net::HostShared& shared = *host_.shared;
     std::size_t index = 0;
     try {
         index = std::stoul(argument);
     } catch (...) {
         index = 0;
     }
-    std::optional<std::string> client_id = shared.with_core([&](net::LockedCore& locked) -> std::optional<std::string> {
-        if (index == 0 || index > locked.core.store.clients.size()) return std::nullopt;
-        return locked.core.store.clients[index - 1].client_id;
-    });
-    if (!client_id) {
+    const net::HostStatus s = control_.status();
+    if (index == 0 || index > s.devices.size()) {
         print("No device number " + argument + ". Type \"devices\" to list them.");
         return;
     }
-    if (Status removed = net::remove_client(shared, *client_id); !removed) {
+    if (Status removed = control_.remove_device(s.devices[index - 1].client_id); !removed) {
         print(removed.error().text);
         return;
     }
     print("Device removed.");
 }
-
-namespace {
-// Runs f(controller, engine) under the host's lock, for the gamepad commands.
-auto gamepad_step(net::HostShared& shared) {
-    return [&shared](auto f) {
-        return shared.with_core([&](net::LockedCore& locked) { return f(locked.input, locked.gamepad); });
-    };
-}
-}  // namespace
 
 void Console::preset(const std::string& argument) {
     auto chosen = parse_preset_argument(argument);
@@ -115,10 +96,9 @@ void Console::preset(const std::string& argument) {
         print("Unknown preset \"" + argument + "\". Use 0 to 3 or a preset name.");
         return;
     }
-    net::HostShared& shared = *host_.shared;
-    Status saved = run_preset_command(gamepad_step(shared), shared.services().fs, host_.data_dir, *chosen);
-    if (!saved) print("The gamepad mapping could not be saved: " + saved.error().text);
-    print(shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); }));
+    if (Status saved = control_.choose_preset(*chosen); !saved)
+        print("The gamepad mapping could not be saved: " + saved.error().text);
+    print(gamepad_line());
 }
 
 void Console::output(const std::string& argument) {
@@ -127,17 +107,15 @@ void Console::output(const std::string& argument) {
         print("Unknown output \"" + argument + "\". Use \"virtual\" or \"mapping\".");
         return;
     }
-    net::HostShared& shared = *host_.shared;
     // As in the tray, where the item is disabled without the driver.
-    if (*chosen == PadOutputMode::VirtualController &&
-        !shared.with_core([](net::LockedCore& locked) { return locked.gamepad.has_virtual_pad(); })) {
+    if (*chosen == PadOutputMode::VirtualController && !control_.status().pad.virtual_pad_plugged) {
         print("No virtual controller here (the ViGEmBus driver is not installed, see docs/GAMEPAD.md); "
               "the keyboard / mouse mapping stays in use.");
         return;
     }
-    Status saved = run_pad_output_command(gamepad_step(shared), shared.services().fs, host_.data_dir, *chosen);
-    if (!saved) print("The gamepad mapping could not be saved: " + saved.error().text);
-    print(shared.with_core([](net::LockedCore& locked) { return gamepad_status_line(locked.gamepad); }));
+    if (Status saved = control_.choose_pad_output(*chosen); !saved)
+        print("The gamepad mapping could not be saved: " + saved.error().text);
+    print(gamepad_line());
 }
 
 void Console::on_event(const HostEvent& event) {
@@ -170,7 +148,7 @@ bool Console::run(std::istream& in) {
             if (pairing_open_) {
                 // Any line, Enter included, closes the pairing offer.
                 pairing_open_ = false;
-                net::withdraw_pairing_code(*host_.shared);
+                control_.withdraw_pairing();
                 print("Pairing code withdrawn.");
                 if (line.empty()) continue;
             }

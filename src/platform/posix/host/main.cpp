@@ -11,6 +11,7 @@
 
 #include "console.h"
 #include "net/host.h"
+#include "net/host_control.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
@@ -71,14 +72,15 @@ int main() {
         std::cout << "Not advertised over mDNS: " << *started->advertisement_error << std::endl;
     std::cout << "Korvex host listening on port " << started->port << " (data folder: "
               << (started->data_dir.empty() ? "." : started->data_dir) << ")" << std::endl;
+    net::HostControl control(started->shared, os_file_system(), started->data_dir);
     std::thread([&, stop_signals] {
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
         // Nothing may stay pressed when the host goes away.
-        started->shared->with_core([](net::LockedCore& locked) { locked.input.release_all(); });
+        control.release_held_input();
         std::_Exit(0);
     }).detach();
-    posix::Console console(*started, std::cout, chosen.description);
+    posix::Console console(control, std::cout, chosen.description);
     {
         std::lock_guard lock(console_mutex);
         console_ptr = &console;
