@@ -145,6 +145,14 @@ void stop_host(StartupOutcome& outcome) {
     outcome.runtime.reset();
 }
 
+Result<RunningHost> start_running_host(const HostPlatform& platform, const HostOptions& options,
+                                       std::function<void(const HostEvent&)> notify_event,
+                                       std::function<void()> notify_status_changed) {
+    KORVEX_TRY(StartupOutcome outcome,
+               start_host(platform, options, std::move(notify_event), std::move(notify_status_changed)));
+    return Result<RunningHost>(std::in_place, std::move(outcome));
+}
+
 std::string start_pairing(HostShared& host) {
     return host.with_core([&](LockedCore& locked) { return new_pairing_code(locked.core, host.services().rng); });
 }
