@@ -33,6 +33,7 @@ HandshakeOutcome host_info(const HandshakeContext& ctx) {
     info.name = std::string(ctx.host_name);
     info.fp = host_fingerprint(ctx.host_ed25519_public);
     info.udp_port = ctx.udp_port;
+    info.os = std::string(ctx.os_type);
     return reply(Kind::ReplyAndClose, MessageType::HostInfo, encode_json(info));
 }
 
@@ -68,6 +69,7 @@ HandshakeOutcome on_pair_request(HandshakeState& state, ByteView body, HostCore&
     response.lan_endpoints = ctx.lan_endpoints;
     response.tailscale_endpoints = ctx.tailscale_endpoints;
     response.device_type = std::string(ctx.device_type);
+    response.os_type = std::string(ctx.os_type);
     return reply(Kind::Continue, MessageType::PairResponse, encode_json(response));
 }
 
@@ -151,6 +153,7 @@ HandshakeOutcome on_auth_hello(HandshakeState& state, ByteView body, HostCore& c
     challenge.host_nonce = pending.host_nonce;
     challenge.host_sig = ed25519_sign(ctx.identity.seed, pending.transcript);
     challenge.udp_port = ctx.udp_port;
+    challenge.os_type = std::string(ctx.os_type);
     challenge.lan_endpoints = ctx.lan_endpoints;
     challenge.tailscale_endpoints = ctx.tailscale_endpoints;
     challenge.device_type = std::string(ctx.device_type);

@@ -95,7 +95,8 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
         auto responder = platform.start_responder();
         if (responder) {
             advertisement = AdvertisementConfig{shared->identity().host_id, outcome.host_name, shared->host_public(),
-                                                listeners.tcp_port, std::shared_ptr<ServiceAdvertiser>(std::move(*responder))};
+                                                listeners.tcp_port, std::shared_ptr<ServiceAdvertiser>(std::move(*responder)),
+                                                std::string(shared->os_type())};
         } else {
             outcome.advertisement_error = responder.error().text;
         }

@@ -176,7 +176,7 @@ private:
         HandshakeOutcome outcome = host_->with_core([&](LockedCore& locked) {
             HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
                                  lan, tailscale, host_->device_type(), host_->services().rng,
-                                 host_->store_writer(), now};
+                                 host_->store_writer(), now, host_->os_type()};
             HandshakeOutcome out = handle_handshake_frame(handshake_, frame.type, frame.body, locked.core, ctx, peer_text_);
             if (out.kind == HandshakeOutcome::Kind::Established) register_client(locked, out);
             return out;
