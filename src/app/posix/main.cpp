@@ -1,7 +1,8 @@
 // The Linux host: the shared start-up, a console instead of the tray.
 #include <pthread.h>
+#include <unistd.h>
 
-#include <condition_variable>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -10,24 +11,40 @@
 #include <thread>
 
 #include "console.h"
+#include "core/data_files.h"
+#include "host_options.h"
+#include "korvex_version.h"
 #include "net/host.h"
 #include "net/host_control.h"
-#include "platform/clock.h"
 #include "platform/environment.h"
-#include "platform/file_system.h"
-#include "platform/input_sink.h"
-#include "platform/pad_bus.h"
-#include "platform/posix/uinput_pad_bus.h"
-#include "platform/posix/xtest_sink.h"
-#include "platform/random_source.h"
-#include "platform/sas_action.h"
-#include "platform/secret_protector.h"
-#include "platform/service_advertiser.h"
-#include "platform/system_info.h"
-#include "platform/tailscale_client.h"
+#include "platform/host_info.h"
+#include "platform/os_host_platform.h"
+#include "platform/posix/data_dir_lock.h"
 
-int main() {
+namespace {
+using namespace std::chrono_literals;
+// How long a code opened by --pair stays open when no device uses it.
+constexpr auto kHeadlessPairingTime = 5min;
+}  // namespace
+
+int main(int argc, char** argv) {
     using namespace korvex;
+    auto options = posix::parse_host_options(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options) {
+        std::cerr << "korvex-host: " << options.error().text << "\nTry \"korvex-host --help\"." << std::endl;
+        return 2;
+    }
+    if (options->help) {
+        std::cout << posix::host_usage();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "korvex-host " << kVersion << std::endl;
+        return 0;
+    }
+    // The folder given on the command line wins over the environment's.
+    if (options->data_dir) ::setenv("RC_DATA_DIR", options->data_dir->c_str(), 1);
+
     std::signal(SIGPIPE, SIG_IGN);
     // SIGINT and SIGTERM are taken by one thread of our own, so every other
     // thread (runtime included) never sees them.
@@ -36,25 +53,27 @@ int main() {
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    // XTest when the display opens, else the null sink; the sink's one-time
-    // notices (an unavailable lock or backlight) go to the console.
+
+    // One host per data folder: a second one would fight over the store and
+    // the identity.
+    const std::string folder = data_dir(os_environment(), '/');
+    auto folder_lock = posix::lock_data_folder(folder);
+    if (!folder_lock) {
+        std::cerr << "Korvex could not start: " << folder_lock.error().text << std::endl;
+        return 1;
+    }
+
+    // The seams' one-time notices (an unavailable lock or backlight) go to
+    // the console.
     std::mutex notice_mutex;
-    auto chosen = posix::choose_input_sink([&notice_mutex](const std::string& line) {
+    auto platform = make_os_host_platform([&notice_mutex](const std::string& line) {
         std::lock_guard lock(notice_mutex);
         std::cout << line << std::endl;
     });
-    auto& sink = chosen.sink;
-    auto protector = make_os_secret_protector();
-    auto system = make_os_system_info();
-    auto tailscale = make_os_tailscale_client();
-    auto pad_bus = posix::make_uinput_pad_bus();
-    net::HostPlatform platform{os_file_system(), os_random(),  system_clock(),  os_environment(),
-                               *protector,       *sink,        os_sas_action(), *system,
-                               *tailscale,       &start_os_service_advertiser,  pad_bus.get()};
     posix::Console* console_ptr = nullptr;
     std::mutex console_mutex;
-    auto started = net::start_host(
-        platform, net::HostOptions{},
+    auto started = net::start_running_host(
+        platform->host_platform(), net::HostOptions{},
         [&](const HostEvent& event) {
             std::lock_guard lock(console_mutex);
             if (console_ptr) console_ptr->on_event(event);
@@ -64,15 +83,13 @@ int main() {
         std::cerr << "Korvex could not start: " << started.error().text << std::endl;
         return 1;
     }
-    if (chosen.notice) std::cout << *chosen.notice << std::endl;
-    if (!pad_bus->unavailable_reason().empty())
-        std::cout << "No virtual gamepad: " << pad_bus->unavailable_reason()
-                  << "; the gamepad goes through the keyboard/mouse mapping." << std::endl;
-    if (started->advertisement_error)
-        std::cout << "Not advertised over mDNS: " << *started->advertisement_error << std::endl;
-    std::cout << "Korvex host listening on port " << started->port << " (data folder: "
-              << (started->data_dir.empty() ? "." : started->data_dir) << ")" << std::endl;
-    net::HostControl control(started->shared, os_file_system(), started->data_dir);
+    for (const auto& notice : platform->start_notices()) std::cout << notice << std::endl;
+    if (started->outcome().advertisement_error)
+        std::cout << "Not advertised over mDNS: " << *started->outcome().advertisement_error << std::endl;
+    std::cout << "Korvex host listening on port " << started->port() << " (data folder: "
+              << (started->data_dir().empty() ? "." : started->data_dir()) << ")" << std::endl;
+
+    net::HostControl control(started->outcome().shared, platform->host_platform().fs, started->data_dir());
     std::thread([&, stop_signals] {
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
@@ -80,21 +97,24 @@ int main() {
         control.release_held_input();
         std::_Exit(0);
     }).detach();
-    posix::Console console(control, std::cout, chosen.description);
+    posix::Console console(control, std::cout, platform->input_description(), os_terms());
     {
         std::lock_guard lock(console_mutex);
         console_ptr = &console;
     }
-    if (!console.run(std::cin)) {
-        // Input ended without "exit" (a pipe closed, or started without a
-        // terminal): keep serving until a signal ends the process.
-        std::cout << "Standard input closed; serving until interrupted." << std::endl;
+    if (options->pair) console.pair_headless(kHeadlessPairingTime);
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    if (!console.run(std::cin, terminal) && !terminal) {
+        // Input ended without "exit" and without a terminal (a pipe closed,
+        // or started by a service manager): keep serving until a signal.
+        std::cout << "Standard input closed; serving until interrupted. To pair a device without a console, "
+                     "start \"korvex-host --pair\"."
+                  << std::endl;
         for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
     }
     {
         std::lock_guard lock(console_mutex);
         console_ptr = nullptr;
     }
-    net::stop_host(*started);
     return 0;
 }
