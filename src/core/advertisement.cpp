@@ -54,7 +54,7 @@ ServiceInfo build_service_info(const AdvertisementConfig& config, const std::vec
         {"v", "1"},
         {"id", config.host_id},
         {"name", config.display_name},
-        {"os", "windows"},
+        {"os", config.os_type},
     };
     if (primary_tailscale) info.properties.emplace_back("ts", format_endpoint(*primary_tailscale, config.tcp_port));
     info.properties.emplace_back("fp", host_fingerprint(config.host_ed25519_public));

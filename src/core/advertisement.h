@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/crypto.h"
+#include "core/messages.h"
 #include "core/endpoints.h"
 #include "platform/service_advertiser.h"
 
@@ -24,6 +25,7 @@ struct AdvertisementConfig {
     Key32 host_ed25519_public{};
     std::uint16_t tcp_port = 0;
     std::shared_ptr<ServiceAdvertiser> responder;  // never null
+    std::string os_type{kOsType};  // the TXT property "os"
 };
 
 // What is registered now (kept by the discovery task between cycles).

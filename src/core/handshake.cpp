@@ -33,6 +33,7 @@ HandshakeOutcome host_info(const HandshakeContext& ctx) {
     info.name = std::string(ctx.host_name);
     info.fp = host_fingerprint(ctx.host_ed25519_public);
     info.udp_port = ctx.udp_port;
+    info.os = std::string(ctx.os_type);
     return reply(Kind::ReplyAndClose, MessageType::HostInfo, encode_json(info));
 }
 
@@ -80,6 +81,7 @@ HandshakeOutcome on_pair_request(HandshakeState& state, PairRequest&& request, H
     response.lan_endpoints = ctx.lan_endpoints;
     response.tailscale_endpoints = ctx.tailscale_endpoints;
     response.device_type = std::string(ctx.device_type);
+    response.os_type = std::string(ctx.os_type);
     // X is complete here: signing it now lets the client check the host
     // (against the key of the pairing URI) before it reveals its MAC, which
     // an impostor could otherwise take away to try every code offline.
@@ -161,6 +163,7 @@ HandshakeOutcome on_auth_hello(HandshakeState& state, AuthHello&& hello, HostCor
     challenge.host_nonce = pending.host_nonce;
     challenge.host_sig = ed25519_sign(ctx.identity.seed, pending.transcript);
     challenge.udp_port = ctx.udp_port;
+    challenge.os_type = std::string(ctx.os_type);
     challenge.lan_endpoints = ctx.lan_endpoints;
     challenge.tailscale_endpoints = ctx.tailscale_endpoints;
     challenge.device_type = std::string(ctx.device_type);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/crypto.h"
+#include "core/messages.h"
 #include "core/frame.h"
 #include "core/host_core.h"
 #include "core/identity.h"
@@ -82,6 +83,7 @@ struct HandshakeContext {
     RandomSource& rng;
     StoreSaver& store_saver;
     std::uint64_t now_unix;
+    std::string_view os_type = kOsType;  // "windows", "linux"
 };
 
 // One step, with the host lock held; `message` is taken apart.

@@ -250,7 +250,7 @@ void InputController::edit_command(std::uint8_t number) {
     }
 }
 
-void InputController::ctrl_alt_del() { pending_reply_.put(encode_sas_result(sas_.send_sas())); }
+void InputController::ctrl_alt_del() { pending_reply_.put(encode_sas_result(sas_.send_sas(), sas_.unavailable_text())); }
 
 void InputController::set_modifiers(ModifierMask mask) {
     ModifierMask held = state_.held_modifiers();

@@ -14,7 +14,7 @@ std::string_view sas_code(SasOutcome outcome) {
     return "sas_unavailable";
 }
 
-std::string_view sas_message(SasOutcome outcome) {
+std::string_view sas_message(SasOutcome outcome, std::string_view unavailable_text) {
     switch (outcome) {
         case SasOutcome::Ok: return "Ctrl+Alt+Del sent";
         case SasOutcome::PolicyMissing:
@@ -25,12 +25,12 @@ std::string_view sas_message(SasOutcome outcome) {
                    "is enabled)";
         case SasOutcome::Unavailable: break;
     }
-    return "Ctrl+Alt+Del is not available on this PC (sas.dll missing)";
+    return unavailable_text;
 }
 
-std::string encode_sas_result(SasOutcome outcome) {
+std::string encode_sas_result(SasOutcome outcome, std::string_view unavailable_text) {
     JsonWriter writer;
-    writer.begin_object().member("code", sas_code(outcome)).member("message", sas_message(outcome)).end_object();
+    writer.begin_object().member("code", sas_code(outcome)).member("message", sas_message(outcome, unavailable_text)).end_object();
     return writer.take();
 }
 

@@ -12,6 +12,7 @@
 #include "core/pad_engine.h"
 #include "core/pad_mapping.h"
 #include "core/pad_mapping_file.h"
+#include "core/os_terms.h"
 
 namespace korvex {
 
@@ -46,8 +47,9 @@ Status run_pad_output_command(Locked&& locked, FileSystem& fs, std::string_view 
     return save_mapping(fs, data_dir, installed);
 }
 
-// Console arguments. A preset is a number 0 to 3 (the tray's order) or a
-// preset name or alias other than custom; an output is "virtual" or
+// Console arguments. A preset is a number 0 to 3 (the tray's order), a
+// preset name or alias other than custom, or its label as the status line
+// shows it, whole or up to the parenthesis ("Mouse only"); an output is "virtual" or
 // "mapping", or any of the file's names for the two ("keyboardMouse", ...).
 std::optional<Preset> parse_preset_argument(std::string_view text);
 std::optional<PadOutputMode> parse_pad_output_argument(std::string_view text);
@@ -55,6 +57,14 @@ std::optional<PadOutputMode> parse_pad_output_argument(std::string_view text);
 // One line for the console's status: the output in use, the preset, and
 // whether the virtual controller is there. For example
 // "Gamepad: keyboard / mouse mapping (ViGEmBus driver not installed), preset Shooter (WASD + mouse look)".
-std::string gamepad_status_line(const GamepadEngine& engine);
+std::string gamepad_status_line(const GamepadEngine& engine, const OsTerms& terms = kWindowsTerms);
+// The same line from plain values (a status snapshot), for faces that do not
+// see the engine: the output in use, whether a virtual controller exists,
+// the active preset.
+std::string gamepad_status_line(PadOutputMode output, bool virtual_pad_plugged, Preset preset, const OsTerms& terms);
+
+// "0 Shooter (WASD + mouse look), 1 Arrow keys / emulator, ...": what
+// parse_preset_argument takes, for a console that did not understand.
+std::string preset_choices_text();
 
 }  // namespace korvex

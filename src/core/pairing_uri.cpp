@@ -108,11 +108,11 @@ std::string build_pairing_uri(const PairingUri& offer) {
 std::string build_pairing_uri(std::string_view host_id, std::string_view host_name,
                               std::span<const std::string> lan_endpoints,
                               std::span<const std::string> tailscale_endpoints, const Key32& host_ed25519_public,
-                              std::string_view code) {
+                              std::string_view code, std::string_view os) {
     PairingUri offer;
     offer.id = host_id;
     offer.name = host_name;
-    offer.os = kOsType;
+    offer.os = os;
     offer.lan = choose_offer_endpoint(lan_endpoints);
     offer.ts = choose_offer_endpoint(tailscale_endpoints);
     offer.pk = host_ed25519_public;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/crypto.h"
+#include "core/messages.h"
 #include "core/error.h"
 
 namespace korvex {
@@ -46,11 +47,12 @@ std::string choose_offer_endpoint(std::span<const std::string> endpoints);
 std::string build_pairing_uri(const PairingUri& offer);
 
 // The host's offer: chooses the LAN and Tailscale endpoints from the two
-// lists, the `os` is "windows".
+// lists; `os` is the host's OS ("windows", "linux").
 std::string build_pairing_uri(std::string_view host_id, std::string_view host_name,
                               std::span<const std::string> lan_endpoints,
                               std::span<const std::string> tailscale_endpoints, const Key32& host_ed25519_public,
-                              std::string_view code);
+                              std::string_view code,
+                              std::string_view os = kOsType);
 
 // Reads a pairing URI. Keys may come in any order and unknown keys are
 // skipped; `v` must be 1, `id`, `pk` and `code` are required, the others are

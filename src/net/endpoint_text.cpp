@@ -28,7 +28,8 @@ std::string pairing_offer(const HostShared& host, std::string_view code) {
     const EndpointSnapshot snapshot = host.endpoints().read();
     const auto lan = lan_endpoints(snapshot, host.tcp_port());
     const auto tailscale = tailscale_endpoints(snapshot, host.tcp_port());
-    return build_pairing_uri(host.identity().host_id, host.host_name(), lan, tailscale, host.host_public(), code);
+    return build_pairing_uri(host.identity().host_id, host.host_name(), lan, tailscale, host.host_public(), code,
+                             host.os_type());
 }
 
 }  // namespace korvex::net

@@ -95,7 +95,8 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
         auto responder = platform.start_responder();
         if (responder) {
             advertisement = AdvertisementConfig{shared->identity().host_id, outcome.host_name, shared->host_public(),
-                                                listeners.tcp_port, std::shared_ptr<ServiceAdvertiser>(std::move(*responder))};
+                                                listeners.tcp_port, std::shared_ptr<ServiceAdvertiser>(std::move(*responder)),
+                                                std::string(shared->os_type())};
         } else {
             outcome.advertisement_error = responder.error().text;
         }
@@ -143,6 +144,14 @@ void stop_host(StartupOutcome& outcome) {
         outcome.shared->store_writer().flush();
     }
     outcome.runtime.reset();
+}
+
+Result<RunningHost> start_running_host(const HostPlatform& platform, const HostOptions& options,
+                                       std::function<void(const HostEvent&)> notify_event,
+                                       std::function<void()> notify_status_changed) {
+    KORVEX_TRY(StartupOutcome outcome,
+               start_host(platform, options, std::move(notify_event), std::move(notify_status_changed)));
+    return Result<RunningHost>(std::in_place, std::move(outcome));
 }
 
 std::string start_pairing(HostShared& host) {

@@ -15,6 +15,7 @@
 #include "core/host_core.h"
 #include "core/pad_virtual.h"
 #include "platform/service_advertiser.h"
+#include "net/host_platform.h"
 #include "net/host_shared.h"
 #include "net/listener.h"
 
@@ -27,24 +28,6 @@ class PadBus;
 }  // namespace korvex
 
 namespace korvex::net {
-
-// The OS services start-up needs, all behind their seams.
-struct HostPlatform {
-    FileSystem& fs;
-    RandomSource& rng;
-    const Clock& clock;
-    const Environment& env;
-    SecretProtector& protector;
-    InputSink& input_sink;
-    SasAction& sas;
-    // Discovery's seams; they must outlive the runtime.
-    SystemInfo& system;
-    TailscaleClient& tailscale;
-    // Starts the mDNS responder; empty or failing: no advertisement.
-    std::function<Result<std::unique_ptr<ServiceAdvertiser>>()> start_responder;
-    // The virtual gamepad driver's bus; none: the mapping is always used.
-    PadBus* pad_bus = nullptr;
-};
 
 struct HostOptions {
     std::uint16_t first_port = kFirstPort;
@@ -101,6 +84,32 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
 // Stops the runtime (every task), releases everything clients still hold
 // and writes the store if a refresh is still waiting.
 void stop_host(StartupOutcome& outcome);
+
+// A started host that stops itself: destroying it runs stop_host's order.
+// Moving leaves the source empty (its destruction then does nothing).
+class RunningHost {
+public:
+    explicit RunningHost(StartupOutcome outcome) : outcome_(std::move(outcome)) {}
+    ~RunningHost() { stop_host(outcome_); }
+    RunningHost(RunningHost&&) noexcept = default;
+    RunningHost& operator=(RunningHost&&) = delete;
+    RunningHost(const RunningHost&) = delete;
+    RunningHost& operator=(const RunningHost&) = delete;
+
+    StartupOutcome& outcome() { return outcome_; }
+    const StartupOutcome& outcome() const { return outcome_; }
+    HostShared& shared() const { return *outcome_.shared; }
+    std::uint16_t port() const { return outcome_.port; }
+    const std::string& data_dir() const { return outcome_.data_dir; }
+
+private:
+    StartupOutcome outcome_;
+};
+
+// start_host, owned: the host stops when the result goes.
+Result<RunningHost> start_running_host(const HostPlatform& platform, const HostOptions& options,
+                                       std::function<void(const HostEvent&)> notify_event,
+                                       std::function<void()> notify_status_changed);
 
 // Draws a new pairing code (replacing any other) and returns it.
 std::string start_pairing(HostShared& host);

@@ -17,6 +17,7 @@
 #include "core/endpoints.h"
 #include "core/frame.h"
 #include "core/host_core.h"
+#include "platform/host_info.h"
 #include "core/identity.h"
 #include "core/input_controller.h"
 #include "core/pad_engine.h"
@@ -114,6 +115,8 @@ public:
     const Key32& host_public() const { return host_public_; }
     const std::string& host_name() const { return host_name_; }
     const std::string& device_type() const { return device_type_; }
+    // "windows" or "linux", for the handshake replies and the pairing offer.
+    std::string_view os_type() const { return os_terms().os_type; }
     std::uint16_t tcp_port() const { return tcp_port_; }
     std::uint16_t udp_port() const { return udp_port_; }
     void set_ports(std::uint16_t tcp, std::uint16_t udp) {

@@ -192,7 +192,7 @@ private:
         HandshakeOutcome outcome = host_->with_core([&](LockedCore& locked) {
             HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
                                  lan, tailscale, host_->device_type(), host_->services().rng,
-                                 host_->store_writer(), now};
+                                 host_->store_writer(), now, host_->os_type()};
             HandshakeOutcome out = handle_handshake_frame(handshake_, std::move(message), locked.core, ctx, peer_text_);
             // The sessions opened with a key a re-pairing replaced end here.
             if (out.replaced_key) end_sessions_of(locked, out.client_id);

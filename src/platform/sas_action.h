@@ -9,6 +9,8 @@ class SasAction {
 public:
     virtual ~SasAction() = default;
     virtual SasOutcome send_sas() = 0;
+    // The message of SasOutcome::Unavailable in this OS's words.
+    virtual std::string_view unavailable_text() const { return kWindowsTerms.sas_unavailable; }
 };
 
 // The real action of this OS; safe to call from any thread.

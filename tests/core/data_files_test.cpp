@@ -22,6 +22,9 @@ TEST(DataDir, ResolutionRules) {
         {{}, '\\', ".\\.config\\Korvex"},
         {{{"HOME", "/home/x"}}, '/', "/home/x/.config/Korvex"},
         {{{"HOME", "/home/x/"}}, '/', "/home/x/.config/Korvex"},
+        {{{"XDG_CONFIG_HOME", "/cfg"}, {"HOME", "/home/x"}}, '/', "/cfg/Korvex"},
+        {{{"XDG_CONFIG_HOME", ""}, {"HOME", "/home/x"}}, '/', "/home/x/.config/Korvex"},
+        {{{"RC_DATA_DIR", "/d"}, {"XDG_CONFIG_HOME", "/cfg"}}, '/', "/d"},
     };
     for (const auto& c : cases) {
         test::FakeEnvironment env;

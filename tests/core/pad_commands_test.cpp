@@ -110,6 +110,16 @@ TEST(PadCommandArguments, Presets) {
     EXPECT_EQ(parse_preset_argument("emulator"), Preset::Arrows);
     EXPECT_EQ(parse_preset_argument(""), std::nullopt);
     EXPECT_EQ(parse_preset_argument("12"), std::nullopt);
+    // The labels the status line shows, whole or up to the parenthesis.
+    EXPECT_EQ(parse_preset_argument("Shooter"), Preset::Shooter);
+    EXPECT_EQ(parse_preset_argument("Shooter (WASD + mouse look)"), Preset::Shooter);
+    EXPECT_EQ(parse_preset_argument("Arrow keys / emulator"), Preset::Arrows);
+    EXPECT_EQ(parse_preset_argument("mouse only"), Preset::MouseOnly);
+    EXPECT_EQ(parse_preset_argument("Twin stick (WASD + arrow keys)"), Preset::TwinStick);
+    EXPECT_EQ(parse_preset_argument("Custom"), std::nullopt);
+    EXPECT_EQ(preset_choices_text(),
+              "0 Shooter (WASD + mouse look), 1 Arrow keys / emulator, 2 Mouse only (desktop), 3 Twin stick (WASD + "
+              "arrow keys)");
 }
 
 TEST(PadCommandArguments, Outputs) {
@@ -133,6 +143,17 @@ TEST(PadCommandStatus, Line) {
               "Gamepad: virtual controller (ViGEmBus), preset Shooter (WASD + mouse look)");
     engine.install_mapping(preset_mapping(Preset::Custom, PadOutputMode::KeyboardMouse), PadState{});
     EXPECT_EQ(gamepad_status_line(engine), "Gamepad: keyboard / mouse mapping, preset Custom");
+}
+
+TEST(PadCommandStatus, LineFromSnapshotValuesInTheWordsOfEachSystem) {
+    EXPECT_EQ(gamepad_status_line(PadOutputMode::KeyboardMouse, false, Preset::Arrows, kLinuxTerms),
+              "Gamepad: keyboard / mouse mapping (no access to /dev/uinput), preset Arrow keys / emulator");
+    EXPECT_EQ(gamepad_status_line(PadOutputMode::VirtualController, true, Preset::Shooter, kLinuxTerms),
+              "Gamepad: virtual controller (uinput), preset Shooter (WASD + mouse look)");
+    EXPECT_EQ(gamepad_status_line(PadOutputMode::KeyboardMouse, false, Preset::Shooter, kWindowsTerms),
+              "Gamepad: keyboard / mouse mapping (ViGEmBus driver not installed), preset Shooter (WASD + mouse look)");
+    EXPECT_EQ(gamepad_status_line(PadOutputMode::KeyboardMouse, true, Preset::Custom, kWindowsTerms),
+              "Gamepad: keyboard / mouse mapping, preset Custom");
 }
 
 }  // namespace

@@ -1,19 +1,14 @@
 #include "platform/posix/desktop_actions.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include "platform/posix/child_process.h"
+
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-extern char** environ;
 
 namespace korvex::posix {
 
@@ -41,20 +36,10 @@ bool DesktopActions::on_path(const std::string& program) {
 }
 
 int DesktopActions::run_program(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // A lock tool that hangs (waiting on a session bus) must not keep its
+    // thread for ever.
+    auto ran = run_child(argv, std::chrono::seconds(30), 64 * 1024);
+    return ran ? ran->exit_code : -1;
 }
 
 void DesktopActions::notice_once(std::atomic<bool>& flag, const std::string& text) const {

@@ -23,6 +23,8 @@ std::string device_type() {
     return "desktop";
 }
 
+const OsTerms& os_terms() { return kLinuxTerms; }
+
 // Raising priority needs privileges an ordinary Linux user lacks; stay as is.
 void raise_thread_priority() {}
 

@@ -7,6 +7,7 @@ namespace {
 class UnavailableSas final : public SasAction {
 public:
     SasOutcome send_sas() override { return SasOutcome::Unavailable; }
+    std::string_view unavailable_text() const override { return kLinuxTerms.sas_unavailable; }
 };
 
 }  // namespace

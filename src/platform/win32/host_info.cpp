@@ -14,6 +14,8 @@ std::string device_type() {
     return "laptop";
 }
 
+const OsTerms& os_terms() { return kWindowsTerms; }
+
 void raise_thread_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL); }
 
 }  // namespace korvex

@@ -69,6 +69,11 @@ ChildProcess::~ChildProcess() {
     if (out_ >= 0) close(out_);
 }
 
+void ChildProcess::close_input() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+}
+
 bool ChildProcess::write_line(const std::string& line) {
     std::string text = line + "\n";
     std::size_t done = 0;

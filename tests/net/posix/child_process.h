@@ -26,6 +26,8 @@ public:
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     bool write_line(const std::string& line);
+    // Closes the child's standard input: it reads the end of its input.
+    void close_input();
     // The next output line that `match` accepts (lines before it are kept in
     // transcript()); nothing when the output ends or the time runs out.
     std::optional<std::string> read_until(const std::function<bool(const std::string&)>& match,
