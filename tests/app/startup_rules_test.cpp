@@ -23,7 +23,7 @@ TEST(RunValue, ComparisonCases) {
     };
     const Case cases[] = {
         {"\"C:\\Program Files\\Korvex\\korvex-host.exe\"", true},
-        {std::string("\"C:\\Program Files\\Korvex\\korvex-host.exe\"\0\0", 45), true},  // NULs kept by the query
+        {"\"C:\\Program Files\\Korvex\\korvex-host.exe\"" + std::string(2, '\0'), true},  // NULs from the query
         {"\"c:\\PROGRAM FILES\\korvex\\KORVEX-HOST.EXE\"", true},                         // case only
         {"C:\\Program Files\\Korvex\\korvex-host.exe", false},                             // unquoted
         {"\"D:\\Other\\korvex-host.exe\"", false},                                          // another copy
