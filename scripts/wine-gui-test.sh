@@ -330,21 +330,32 @@ ports_taken() {
     mkdir -p "$dir/data"
     python3 -c '
 import socket, sys, time
-held = []
-for port in range(49182, 49193):
-    for family, addr in ((socket.AF_INET, "0.0.0.0"), (socket.AF_INET6, "::")):
-        s = socket.socket(family, socket.SOCK_STREAM)
-        if family == socket.AF_INET6:
-            s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
-        try:
-            s.bind((addr, port)); s.listen(); held.append(s)
-        except OSError:
-            pass
-print("held", flush=True)
+# A host of an earlier step may still be letting go of its port: retry
+# until every IPv4 port of the range is held.
+held, v4 = [], set()
+deadline = time.time() + 20
+while len(v4) < 11 and time.time() < deadline:
+    for port in range(49182, 49193):
+        for family, addr in ((socket.AF_INET, "0.0.0.0"), (socket.AF_INET6, "::")):
+            if family == socket.AF_INET and port in v4:
+                continue
+            s = socket.socket(family, socket.SOCK_STREAM)
+            if family == socket.AF_INET6:
+                s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
+            try:
+                s.bind((addr, port)); s.listen(); held.append(s)
+                if family == socket.AF_INET:
+                    v4.add(port)
+            except OSError:
+                s.close()
+    if len(v4) < 11:
+        time.sleep(0.2)
+print("held" if len(v4) == 11 else "not all held", flush=True)
 time.sleep(600)
 ' >"$dir/holder.log" 2>&1 &
     holder_pid=$!
-    for _ in $(seq 50); do grep -q held "$dir/holder.log" 2>/dev/null && break; sleep 0.1; done
+    for _ in $(seq 250); do grep -q held "$dir/holder.log" 2>/dev/null && break; sleep 0.1; done
+    check "every port of the range is held" grep -qx held "$dir/holder.log" || return 1
     start_host "$dir/data"
     local box ok=0
     if box=$(wait_window '^Korvex$' 40); then
