@@ -209,9 +209,24 @@ run_windows() {
 
 # Runs one of the hardening scripts and adds its "NAME: N passed, M failed".
 run_hardening() {
+    step "Hardening: $1"
+    run_counted "$@"
+}
+
+# The tray program itself under Wine and Xvfb, driven as a user would
+# (needs the native korvex-remote and the Windows korvex-host.exe).
+run_gui() {
+    step "Windows tray program (scripts/wine-gui-test.sh, Wine + Xvfb)"
+    [[ -f $ROOT/build/windows/src/korvex-host.exe && -f $ROOT/build/windows/tests/fake-schtasks.exe \
+        && -x $ROOT/build/linux/src/client/korvex-remote && -x $ROOT/build/linux/tests/korvex-hold-session ]] \
+        || return 0  # a build failed, already counted
+    run_counted gui "$ROOT/scripts/wine-gui-test.sh"
+}
+
+# Runs a script that ends with "NAME: N passed, M failed" and adds the counts.
+run_counted() {
     local name=$1 log="$ROOT/build/$1.log" rc=0
     shift
-    step "Hardening: $name"
     mkdir -p "$ROOT/build"
     "$@" 2>&1 | tee "$log" || rc=${PIPESTATUS[0]}
     local line
@@ -233,6 +248,7 @@ started=$SECONDS
 run_native
 run_mdns
 run_windows
+run_gui
 if [[ $hardening == 1 ]]; then
     run_hardening sanitize "$ROOT/scripts/sanitize.sh"
     run_hardening fuzz "$ROOT/scripts/fuzz.sh" 30

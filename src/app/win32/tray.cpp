@@ -1,0 +1,179 @@
+#include "app/win32/tray.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/icon_pixels.h"
+#include "app/tray_model.h"
+#include "app/win32/pairing_flyout.h"
+#include "app/win32/start_on_login.h"
+#include "platform/win32/win32_support.h"
+
+namespace korvex::app::win32 {
+
+namespace {
+
+thread_local std::unique_ptr<TrayState> t_tray;
+
+std::wstring wide(std::string_view text) { return korvex::win32::widen(text).value_or(std::wstring()); }
+
+void update_icon_and_tip(TrayState& state) {
+    net::HostStatus status = state.control->status();
+    state.icon_data.hIcon = status.controller ? state.controlled_icon : state.ready_icon;
+    std::u16string tip = tooltip_text(status);
+    std::memset(state.icon_data.szTip, 0, sizeof state.icon_data.szTip);
+    std::memcpy(state.icon_data.szTip, tip.data(), tip.size() * sizeof(char16_t));
+}
+
+void append_items(HMENU menu, const std::vector<MenuItem>& items) {
+    for (const auto& item : items) {
+        if (item.kind == MenuItem::Kind::Separator) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        UINT flags = MF_STRING | (item.checked ? MF_CHECKED : 0u) | (item.disabled ? MF_GRAYED : 0u);
+        std::wstring text = wide(item.text);
+        if (item.kind == MenuItem::Kind::Submenu) {
+            HMENU sub = CreatePopupMenu();
+            if (!sub) continue;
+            append_items(sub, item.children);
+            AppendMenuW(menu, flags | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), text.c_str());
+        } else {
+            AppendMenuW(menu, flags, static_cast<UINT_PTR>(item.id), text.c_str());
+        }
+    }
+}
+
+void run_command(TrayState& state, HWND window, const TrayCommand& command) {
+    using K = TrayCommand::Kind;
+    switch (command.kind) {
+        case K::None:
+        case K::MappingWindow:  // the mapping window comes with its own change
+            break;
+        case K::Pair: {
+            close_pairing_flyout();
+            std::string code = state.control->start_pairing();
+            show_pairing_flyout(*state.control, code, window);
+            break;
+        }
+        case K::SetRunEntry:
+            set_run_entry(command.enable);
+            break;
+        case K::ToggleLogonTask:
+            toggle_logon_task(command.task_present);
+            break;
+        case K::Exit:
+            DestroyWindow(window);
+            break;
+        case K::RemoveDevice:
+            (void)state.control->remove_device(command.client_id);
+            refresh_tray(state);
+            break;
+        case K::ChoosePreset:
+            (void)state.control->choose_preset(command.preset);
+            break;
+        case K::ChoosePadOutput:
+            (void)state.control->choose_pad_output(command.output);
+            break;
+    }
+}
+
+void show_tray_menu(TrayState& state, HWND window) {
+    bool run_present = run_entry_present();
+    bool task_present = logon_task_present();
+    TrayMenu model = build_tray_menu(state.control->status(), run_present, task_present);
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    append_items(menu, model.items);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(window);
+    int chosen = static_cast<int>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x,
+                                                 cursor.y, 0, window, nullptr));
+    PostMessageW(window, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    run_command(state, window, decode_command(chosen, model));
+}
+
+}  // namespace
+
+void install_tray_state(std::unique_ptr<TrayState> state) { t_tray = std::move(state); }
+std::unique_ptr<TrayState> take_tray_state() { return std::move(t_tray); }
+TrayState* tray_state() { return t_tray.get(); }
+
+void init_icon_data(TrayState& state, HWND window) {
+    state.icon_data = NOTIFYICONDATAW{};
+    state.icon_data.cbSize = sizeof(NOTIFYICONDATAW);
+    state.icon_data.hWnd = window;
+    state.icon_data.uID = kTrayIconId;
+    state.icon_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+    state.icon_data.uCallbackMessage = WM_TRAY_CALLBACK;
+}
+
+void add_tray_icon(TrayState& state) {
+    update_icon_and_tip(state);
+    Shell_NotifyIconW(NIM_ADD, &state.icon_data);
+}
+
+void refresh_tray(TrayState& state) {
+    update_icon_and_tip(state);
+    Shell_NotifyIconW(NIM_MODIFY, &state.icon_data);
+}
+
+HICON draw_tray_icon(int size, int variant) {
+    auto pixels = icon_pixels(size, static_cast<IconVariant>(variant));
+    BITMAPV5HEADER header{};
+    header.bV5Size = sizeof header;
+    header.bV5Width = size;
+    header.bV5Height = -size;  // top-down
+    header.bV5Planes = 1;
+    header.bV5BitCount = 32;
+    header.bV5Compression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (screen) ReleaseDC(nullptr, screen);
+    if (!colour) return nullptr;
+    std::memcpy(bits, pixels.data(), pixels.size());
+    std::vector<std::uint8_t> zero(static_cast<std::size_t>((size + 15) / 16 * 2 * size), 0);
+    HBITMAP mask = CreateBitmap(size, size, 1, 1, zero.data());
+    ICONINFO info{};
+    info.fIcon = TRUE;
+    info.hbmColor = colour;
+    info.hbmMask = mask;
+    HICON icon = mask ? CreateIconIndirect(&info) : nullptr;
+    DeleteObject(colour);
+    if (mask) DeleteObject(mask);
+    return icon;
+}
+
+LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    TrayState* state = t_tray.get();
+    if (message == WM_DESTROY) {
+        if (state) {
+            close_pairing_flyout();
+            Shell_NotifyIconW(NIM_DELETE, &state->icon_data);
+            state->control->release_held_input();
+        }
+        PostQuitMessage(0);
+        return 0;
+    }
+    if (!state) return DefWindowProcW(window, message, wparam, lparam);
+    if (message == WM_TRAY_CALLBACK) {
+        UINT event = LOWORD(lparam);
+        if (event == WM_LBUTTONUP || event == WM_RBUTTONUP) show_tray_menu(*state, window);
+        return 0;
+    }
+    if (message == WM_HOST_NOTIFY) {
+        if (wparam == kNotifyPairingFinished || wparam == kNotifyPairingWithdrawn) close_pairing_flyout();
+        refresh_tray(*state);
+        return 0;
+    }
+    if (state->taskbar_created_msg != 0 && message == state->taskbar_created_msg) {
+        add_tray_icon(*state);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace korvex::app::win32

@@ -1,0 +1,46 @@
+#pragma once
+// The notification-area icon, its menu and commands, and the hidden tray
+// window's procedure. Main thread only; other threads post WM_HOST_NOTIFY.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+
+#include "net/host.h"
+#include "net/host_control.h"
+
+namespace korvex::app::win32 {
+
+inline constexpr UINT WM_TRAY_CALLBACK = WM_APP + 1;
+inline constexpr UINT WM_HOST_NOTIFY = WM_APP + 2;
+inline constexpr UINT kTrayIconId = 1;
+
+struct TrayState {
+    net::StartupOutcome outcome;
+    std::unique_ptr<net::HostControl> control;
+    NOTIFYICONDATAW icon_data{};
+    HICON ready_icon = nullptr;
+    HICON controlled_icon = nullptr;
+    UINT taskbar_created_msg = 0;
+};
+
+// The main thread's tray state: set once the icon is up, taken at exit.
+void install_tray_state(std::unique_ptr<TrayState> state);
+std::unique_ptr<TrayState> take_tray_state();
+TrayState* tray_state();
+
+// Fills icon_data for `window` (flags, callback, id) without an icon yet.
+void init_icon_data(TrayState& state, HWND window);
+void add_tray_icon(TrayState& state);
+void refresh_tray(TrayState& state);
+
+// The icon drawn from icon_pixels; null on failure.
+HICON draw_tray_icon(int size, int variant);
+
+// The gamepad mapping window while it is open; none until that window
+// exists. The message loop gives it dialog keyboard handling.
+inline HWND mapping_window() { return nullptr; }
+
+LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+}  // namespace korvex::app::win32
