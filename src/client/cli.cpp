@@ -20,6 +20,7 @@
 #include "core/host_core.h"
 #include "core/json.h"
 #include "core/key_vocabulary.h"
+#include "core/terminal_text.h"
 #include "core/utf8.h"
 #include "korvex_version.h"
 #include "platform/environment.h"
@@ -259,15 +260,6 @@ std::string default_device_name() {
 
 std::string fingerprint_of(const Key32& key) { return host_fingerprint(key); }
 
-// Text from the host on the user's terminal: control characters could move
-// the cursor or rewrite earlier lines, so they become '?'.
-std::string shown(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
-
 // "5 s", "0.25 s".
 std::string seconds_text(std::chrono::milliseconds ms) {
     char text[32];
@@ -304,15 +296,15 @@ Result<const KnownHost*> paired_host_named(const KnownHosts& known, std::string_
     if (matches.empty()) return nullptr;
     if (matches.size() > 1) {
         std::string ids;
-        for (const KnownHost* h : matches) ids += (ids.empty() ? "" : ", ") + shown(h->host_id);
-        return fail(std::to_string(matches.size()) + " paired hosts are named \"" + shown(text) +
+        for (const KnownHost* h : matches) ids += (ids.empty() ? "" : ", ") + terminal_text(h->host_id);
+        return fail(std::to_string(matches.size()) + " paired hosts are named \"" + terminal_text(text) +
                     "\": give the id instead (" + ids + ")");
     }
     return matches.front();
 }
 
 Result<HostPort> endpoint_of(const KnownHost& host, std::optional<std::uint16_t> port) {
-    if (host.endpoint.empty()) return fail("no address is known for " + shown(host.name) + ": give --host ADDRESS");
+    if (host.endpoint.empty()) return fail("no address is known for " + terminal_text(host.name) + ": give --host ADDRESS");
     KORVEX_TRY(HostPort hp, parse_host_port(host.endpoint));
     if (port) hp.port = *port;
     return hp;
@@ -337,12 +329,12 @@ int run_forget(Run& run) {
     auto paired = paired_host_named(*known, *run.request.host_text);
     if (!paired) return run.failed(paired.error().text);
     if (!*paired)
-        return run.failed("no paired host has the name or id \"" + shown(*run.request.host_text) +
+        return run.failed("no paired host has the name or id \"" + terminal_text(*run.request.host_text) +
                           "\" (korvex-remote hosts lists them)");
     const KnownHost host = **paired;
     known->forget(host.host_id);
     if (auto saved = save_known_hosts(run.ctx.fs, run.dir, *known); !saved) return run.failed(saved.error().text);
-    run.ctx.out << "Forgot " << shown(host.name) << " (id " << shown(host.host_id)
+    run.ctx.out << "Forgot " << terminal_text(host.name) << " (id " << terminal_text(host.host_id)
                 << "). The host still lists this device until it is removed there.\n";
     return kExitOk;
 }
@@ -356,8 +348,8 @@ int run_hosts(Run& run) {
     }
     for (std::size_t i = known->hosts.size(); i-- > 0;) {
         const KnownHost& h = known->hosts[i];
-        run.ctx.out << shown(h.name) << "  " << (h.endpoint.empty() ? "-" : h.endpoint) << "  fingerprint "
-                    << fingerprint_of(h.ed25519_public) << "  id " << shown(h.host_id)
+        run.ctx.out << terminal_text(h.name) << "  " << (h.endpoint.empty() ? "-" : h.endpoint) << "  fingerprint "
+                    << fingerprint_of(h.ed25519_public) << "  id " << terminal_text(h.host_id)
                     << (i + 1 == known->hosts.size() ? "  (default)" : "") << '\n';
     }
     return kExitOk;
@@ -379,10 +371,10 @@ int run_info(Run& run) {
     auto info = connection.host_info();
     if (!info) return run.connection_failed(connection, info.error(), *target);
     std::ostream& out = run.ctx.out;
-    out << "Host:          " << shown(info->name) << '\n'
-        << "Id:            " << shown(info->host_id) << '\n'
-        << "OS:            " << shown(info->os) << '\n'
-        << "Fingerprint:   " << shown(info->fp) << '\n'
+    out << "Host:          " << terminal_text(info->name) << '\n'
+        << "Id:            " << terminal_text(info->host_id) << '\n'
+        << "OS:            " << terminal_text(info->os) << '\n'
+        << "Fingerprint:   " << terminal_text(info->fp) << '\n'
         << "Datagram port: " << info->udp_port << '\n';
     const KnownHost* paired = known->find(info->host_id);
     if (!paired) {
@@ -482,7 +474,7 @@ int run_pair(Run& run) {
     known->remember(host);
     auto saved = save_known_hosts(run.ctx.fs, run.dir, *known);
 
-    run.ctx.out << "Paired with " << shown(host.name) << " at " << host.endpoint << " as \"" << device_name << "\".\n";
+    run.ctx.out << "Paired with " << terminal_text(host.name) << " at " << host.endpoint << " as \"" << device_name << "\".\n";
     if (!expected_key)
         run.ctx.out << "Host key fingerprint " << fingerprint_of(host.ed25519_public)
                     << " (not checked: no pairing URI was given). Pairing from the QR code or the pairing URI is "
@@ -576,7 +568,7 @@ int run_session_command(Run& run) {
             auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started);
             char ms[32];
             std::snprintf(ms, sizeof ms, "%.2f", took.count());
-            run.ctx.out << "Pong from " << shown(host.name) << " ("
+            run.ctx.out << "Pong from " << terminal_text(host.name) << " ("
                         << format_host_port(connection.remote_address(), connection.remote_port()) << ") in " << ms
                         << " ms\n";
         }
@@ -607,7 +599,7 @@ int run_session_command(Run& run) {
             if (check(status_of(reply))) {
                 bool ok = false;
                 std::string message = sas_reply_text(reply->text(), ok);
-                (ok ? run.ctx.out : run.ctx.err) << shown(message) << '\n';
+                (ok ? run.ctx.out : run.ctx.err) << terminal_text(message) << '\n';
                 if (!ok) result = kExitFailed;
             }
         }

@@ -15,17 +15,7 @@
 #include "core/pad_virtual.h"
 #include "net/host.h"
 #include "net/host_control.h"
-#include "platform/clock.h"
-#include "platform/environment.h"
 #include "platform/file_system.h"
-#include "platform/input_sink.h"
-#include "platform/pad_bus.h"
-#include "platform/random_source.h"
-#include "platform/sas_action.h"
-#include "platform/secret_protector.h"
-#include "platform/service_advertiser.h"
-#include "platform/system_info.h"
-#include "platform/tailscale_client.h"
 #include "platform/win32/win32_support.h"
 
 namespace {
@@ -120,16 +110,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
     ChangeWindowMessageFilterEx(tray, taskbar_created, MSGFLT_ALLOW, nullptr);
 
-    auto sink = make_os_input_sink();
-    auto protector = make_os_secret_protector();
-    auto system = make_os_system_info();
-    auto tailscale = make_os_tailscale_client();
-    auto pad_bus = make_os_pad_bus();
-    net::HostPlatform platform{os_file_system(), os_random(),  system_clock(),  os_environment(),
-                               *protector,       *sink,        os_sas_action(), *system,
-                               *tailscale,       &start_os_service_advertiser,  pad_bus.get()};
-    auto started = net::start_host(
-        platform, net::HostOptions{}, [tray](const HostEvent& event) { deliver_event(tray, event); },
+    auto platform = make_os_host_platform();
+    auto started = net::start_running_host(
+        platform->host_platform(), net::HostOptions{},
+        [tray](const HostEvent& event) { deliver_event(tray, event); },
         [tray] { PostMessageW(tray, WM_HOST_NOTIFY, app::kNotifyRefresh, 0); });
     if (!started) {
         error_box("Korvex could not start: " + started.error().text);
@@ -138,17 +122,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     int icon_size = std::max(GetSystemMetrics(SM_CXSMICON), 16);
     auto state = std::make_unique<TrayState>();
-    state->outcome = std::move(*started);
+    state->platform = std::move(platform);
+    state->host = std::make_unique<net::RunningHost>(std::move(*started));
     state->control =
-        std::make_unique<net::HostControl>(state->outcome.shared, os_file_system(), state->outcome.data_dir);
+        std::make_unique<net::HostControl>(state->host->outcome().shared, os_file_system(), state->host->data_dir());
     state->ready_icon = load_tray_icon(instance, 2, icon_size, 0);
     state->controlled_icon = load_tray_icon(instance, 3, icon_size, 1);
     state->taskbar_created_msg = taskbar_created;
     init_icon_data(*state, tray);
     add_tray_icon(*state);
 
-    const std::string data_dir = state->outcome.data_dir;
-    if (auto notice = pad_probe_notice(state->outcome.pad_probe);
+    const std::string data_dir = state->host->data_dir();
+    if (auto notice = pad_probe_notice(state->host->outcome().pad_probe);
         notice && app::take_one_time_notice(os_file_system(), data_dir, app::kPadNoticeMarker))
         show_pad_notice(*state, *notice);
 
@@ -169,7 +154,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         DestroyIcon(ended->ready_icon);
         DestroyIcon(ended->controlled_icon);
         ended->control.reset();
-        net::stop_host(ended->outcome);
+        ended->host.reset();
     }
     return 0;
 }

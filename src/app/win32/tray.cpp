@@ -44,6 +44,13 @@ void append_items(HMENU menu, const std::vector<MenuItem>& items) {
     }
 }
 
+// A command the host could not carry out (a removal whose save failed, a
+// mapping file that could not be written) is told, never dropped.
+void report(HWND window, const Status& status) {
+    if (status) return;
+    MessageBoxW(window, wide(status.error().text).c_str(), L"Korvex", MB_OK | MB_ICONWARNING);
+}
+
 void run_command(TrayState& state, HWND window, const TrayCommand& command) {
     using K = TrayCommand::Kind;
     switch (command.kind) {
@@ -65,15 +72,17 @@ void run_command(TrayState& state, HWND window, const TrayCommand& command) {
         case K::Exit:
             DestroyWindow(window);
             break;
-        case K::RemoveDevice:
-            (void)state.control->remove_device(command.client_id);
+        case K::RemoveDevice: {
+            Status removed = state.control->remove_device(command.client_id);
             refresh_tray(state);
+            report(window, removed);
             break;
+        }
         case K::ChoosePreset:
-            (void)state.control->choose_preset(command.preset);
+            report(window, state.control->choose_preset(command.preset));
             break;
         case K::ChoosePadOutput:
-            (void)state.control->choose_pad_output(command.output);
+            report(window, state.control->choose_pad_output(command.output));
             break;
     }
 }

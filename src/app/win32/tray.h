@@ -8,6 +8,7 @@
 
 #include "net/host.h"
 #include "net/host_control.h"
+#include "platform/os_host_platform.h"
 
 namespace korvex::app::win32 {
 
@@ -16,7 +17,10 @@ inline constexpr UINT WM_HOST_NOTIFY = WM_APP + 2;
 inline constexpr UINT kTrayIconId = 1;
 
 struct TrayState {
-    net::StartupOutcome outcome;
+    // Declared in this order so the control goes first, then the host stops
+    // (its destruction runs the shut-down order), then the seams it used.
+    std::unique_ptr<OsHostPlatform> platform;
+    std::unique_ptr<net::RunningHost> host;
     std::unique_ptr<net::HostControl> control;
     NOTIFYICONDATAW icon_data{};
     HICON ready_icon = nullptr;
