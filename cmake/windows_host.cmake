@@ -37,3 +37,5 @@ add_executable(korvex-host WIN32 "${CMAKE_CURRENT_SOURCE_DIR}/app/win32/main.cpp
                                  "${CMAKE_CURRENT_BINARY_DIR}/korvex-host.rc")
 target_link_libraries(korvex-host PRIVATE korvex_tray korvex_warnings)
 target_link_options(korvex-host PRIVATE -municode)
+
+include("${PROJECT_SOURCE_DIR}/cmake/windows_installer.cmake")

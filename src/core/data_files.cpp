@@ -14,10 +14,10 @@ std::string join_path(std::string_view dir, std::string_view name, char separato
 
 std::string data_dir(const Environment& env, char separator) {
     if (auto dir = env.get("RC_DATA_DIR")) return *dir;
-    if (auto appdata = env.get("APPDATA")) return join_path(*appdata, "Korvex", separator);
-    if (auto xdg = env.get("XDG_CONFIG_HOME"); xdg && !xdg->empty()) return join_path(*xdg, "Korvex", separator);
+    if (auto appdata = env.get("APPDATA")) return join_path(*appdata, kDataFolderName, separator);
+    if (auto xdg = env.get("XDG_CONFIG_HOME"); xdg && !xdg->empty()) return join_path(*xdg, kDataFolderName, separator);
     std::string home = env.get("HOME").value_or(".");
-    return join_path(join_path(home, ".config", separator), "Korvex", separator);
+    return join_path(join_path(home, ".config", separator), kDataFolderName, separator);
 }
 
 std::string with_extension(std::string_view path, std::string_view ext) {

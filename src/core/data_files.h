@@ -14,6 +14,8 @@ class FileSystem;
 inline constexpr std::string_view kIdentityFileName = "host_identity.bin";
 inline constexpr std::string_view kStoreFileName = "paired_devices.json";
 inline constexpr std::string_view kMappingFileName = "gamepad_mapping.json";
+// The data folder's own name under APPDATA or the configuration folder.
+inline constexpr std::string_view kDataFolderName = "Korvex";
 
 // RC_DATA_DIR as given (empty means the working directory), else
 // APPDATA/Korvex, else HOME (or ".")/.config/Korvex. Never touches the disk.
