@@ -314,13 +314,22 @@ flow() {
     check "the icon is gone" wait_no_window '^Wine System Tray$' 5 || return 1
 
     # With the Run value present, a start without the marker asks nothing
-    # (and writes the marker); with the marker present nothing is asked either.
+    # (and writes the marker); with the marker present and no Run value
+    # nothing is asked either.
     rm -f "$data/startup_prompted"
     start_host "$data"
     wait_window '^Wine System Tray$' 20 >/dev/null || { log "no icon on the third start"; return 1; }
     sleep 1.5
     check "no prompt with the Run value present" wait_no_window '^korvex-host$' 1 || return 1
     check "the marker is written again" test -f "$data/startup_prompted" || return 1
+    kill "$host_pid" 2>/dev/null
+    host_gone 10
+    "$WINESERVER" -w
+    "$WINE" reg delete "$RUN_KEY" /v Korvex /f >/dev/null 2>&1
+    start_host "$data"
+    wait_window '^Wine System Tray$' 20 >/dev/null || { log "no icon on the fourth start"; return 1; }
+    sleep 1.5
+    check "no prompt with the marker present" wait_no_window '^korvex-host$' 1 || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
     "$WINESERVER" -w
