@@ -86,7 +86,7 @@ export KORVEX_SCHTASKS_LOG=$WORK/schtasks.log
 # ---- X server and a fresh Wine prefix ------------------------------------------
 
 exec 3>"$WORK/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 50); do [[ -s $WORK/display ]] && break; sleep 0.1; done
@@ -160,9 +160,10 @@ print((min(xs) + max(xs)) // 2 + ox, (min(ys) + max(ys)) // 2 + oy, green)
 ' "$w" "$h" "$x" "$y"
 }
 
-# The largest of the windows given (a menu, not a tooltip); nothing for none.
+# The largest of the windows given (a menu, not a tooltip, which may come
+# alone first); nothing for none.
 largest_window() {
-    local id best="" best_area=0 x y w h
+    local id best="" best_area=20000 x y w h
     for id in "$@"; do
         read -r x y w h < <(geometry "$id") || continue
         if ((w * h > best_area)); then
@@ -492,6 +493,29 @@ sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
     sleep 0.2
     xdotool key n
     check "Close, No closes it" wait_no_window '^Korvex - Gamepad Mapping$' 5 || return 1
+    kill "$host_pid" 2>/dev/null
+    host_gone 10
+
+    # Wine's DPI at 144 (read when its server starts): the same window, scaled,
+    # on the saved mapping read back from the file.
+    "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    "$WINE" reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    "$WINESERVER" -k 2>/dev/null
+    "$WINESERVER" -w
+    TRAY_DPI=144
+    start_host "$data"
+    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon at 144 DPI"; return 1; }
+    sleep 1
+    window=$(open_mapping_window "$tray") || { log "no mapping window at 144 DPI"; return 1; }
+    xdotool mousemove 1590 990
+    sleep 0.3
+    read -r _x _y ww wh < <(geometry "$window")
+    import -window root -crop "${ww}x${wh}+${_x}+${_y}" +repage "$dir/mapping-144.png" 2>/dev/null
+    log "mapping window at 144 DPI: ${ww}x${wh} ($dir/mapping-144.png)"
+    layout=$(probe 144 | grep '^layout')
+    check "its controls have their ids and places at 144 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
+        || return 1
+    check "the saved mapping loads back (A is Ctrl+K)" test "$(control_text 100)" = "Ctrl+K" || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
     "$WINESERVER" -w
