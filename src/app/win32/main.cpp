@@ -9,6 +9,7 @@
 
 #include "app/startup_rules.h"
 #include "app/tray_model.h"
+#include "app/win32/pad_mapping_window.h"
 #include "app/win32/start_on_login.h"
 #include "app/win32/tray.h"
 #include "core/data_files.h"
