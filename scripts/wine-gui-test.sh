@@ -382,7 +382,10 @@ time.sleep(600)
     local box ok=0
     if box=$(wait_window '^Korvex$' 40); then
         xdotool key --window "$box" Return
-        host_gone 10 && ok=1
+        host_gone 10 && ok=1 || log "the process is still there after the box"
+    else
+        log "no error box; visible windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+        kill -0 "$host_pid" 2>/dev/null && log "the process is running" || log "the process has ended"
     fi
     kill "$holder_pid" 2>/dev/null
     wait "$holder_pid" 2>/dev/null
@@ -464,6 +467,8 @@ mapping_window() {
     check "Save is enabled by the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
 
     click_control 303
+    # The write happens on the window's thread once Wine delivers the click.
+    for _ in $(seq 50); do [[ -s $data/gamepad_mapping.json ]] && break; sleep 0.1; done
     check "Save wrote gamepad_mapping.json with the edits" python3 -c '
 import json, sys
 m = json.load(open(sys.argv[1]))
