@@ -117,7 +117,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         [tray](const HostEvent& event) { deliver_event(tray, event); },
         [tray] { PostMessageW(tray, WM_HOST_NOTIFY, app::kNotifyRefresh, 0); });
     if (!started) {
-        error_box("Korvex could not start: " + started.error().text);
+        error_box(app::startup_failure_text(started.error().text));
         return 0;
     }
 
