@@ -218,6 +218,7 @@ run_hardening() {
 run_gui() {
     step "Windows tray program (scripts/wine-gui-test.sh, Wine + Xvfb)"
     [[ -f $ROOT/build/windows/src/korvex-host.exe && -f $ROOT/build/windows/tests/fake-schtasks.exe \
+        && -f $ROOT/build/windows/tests/korvex-window-probe.exe \
         && -x $ROOT/build/linux/src/client/korvex-remote && -x $ROOT/build/linux/tests/korvex-hold-session ]] \
         || return 0  # a build failed, already counted
     run_counted gui "$ROOT/scripts/wine-gui-test.sh"

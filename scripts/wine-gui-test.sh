@@ -4,7 +4,9 @@
 # and its menu, the pairing flyout's QR code read back with zbarimg and used
 # by the native korvex-remote, the controlled icon, exit; then a start with
 # the Run value present (no prompt) and a start with every port taken (the
-# error box).
+# error box); then the gamepad mapping window: opened from the menu, its
+# layout, key captures typed through the X server, Save, the tray's output
+# choice, Close with Cancel and No.
 #
 # Usage: scripts/wine-gui-test.sh [RUNS]   (RUNS whole flows, default 1)
 # Needs build/windows/src/korvex-host.exe and build/linux/src/client/korvex-remote
@@ -66,7 +68,7 @@ summary() {
     [[ $failed == 0 ]]
 }
 
-if [[ ! -f $HOST_EXE || ! -f $FAKE_SCHTASKS || ! -x $REMOTE || ! -x $HOLD || -z $WINE || -z $WINESERVER ]]; then
+if [[ ! -f $HOST_EXE || ! -f $FAKE_SCHTASKS || ! -f ${KORVEX_WINDOW_PROBE:-$ROOT/build/windows/tests/korvex-window-probe.exe} || ! -x $REMOTE || ! -x $HOLD || -z $WINE || -z $WINESERVER ]]; then
     log "missing korvex-host.exe, fake-schtasks.exe, korvex-remote, korvex-hold-session or Wine"
     failed=1
     summary
@@ -84,7 +86,7 @@ export KORVEX_SCHTASKS_LOG=$WORK/schtasks.log
 # ---- X server and a fresh Wine prefix ------------------------------------------
 
 exec 3>"$WORK/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 50); do [[ -s $WORK/display ]] && break; sleep 0.1; done
@@ -127,14 +129,18 @@ geometry() {
         /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
 }
 
+# Wine's DPI while the program runs (its frames grow with it).
+TRAY_DPI=96
+
 # Looks at the tray window's pixels: prints "CX CY GREEN" — the centre of
 # everything that is not the background colour, and how many pixels have the
 # controlled icon's green.
 tray_look() {
     local shot=$WORK/tray.png
     read -r x y w h < <(geometry "$1")
-    # Only the client area: Wine's own frame has a title bar of 21 pixels.
-    x=$((x + 4)) y=$((y + 23)) w=$((w - 8)) h=$((h - 26))
+    # Only the client area: Wine's own frame has a title bar of 21 pixels at 96 DPI.
+    x=$((x + 4 * TRAY_DPI / 96)) y=$((y + 23 * TRAY_DPI / 96))
+    w=$((w - 8 * TRAY_DPI / 96)) h=$((h - 26 * TRAY_DPI / 96))
     import -window root -crop "${w}x${h}+${x}+${y}" +repage "$shot" 2>/dev/null || return 1
     convert "$shot" -depth 8 rgb:- | python3 -c '
 import sys, collections
@@ -154,9 +160,10 @@ print((min(xs) + max(xs)) // 2 + ox, (min(ys) + max(ys)) // 2 + oy, green)
 ' "$w" "$h" "$x" "$y"
 }
 
-# The largest of the windows given (a menu, not a tooltip); nothing for none.
+# The largest of the windows given (a menu, not a tooltip, which may come
+# alone first); nothing for none.
 largest_window() {
-    local id best="" best_area=0 x y w h
+    local id best="" best_area=20000 x y w h
     for id in "$@"; do
         read -r x y w h < <(geometry "$id") || continue
         if ((w * h > best_area)); then
@@ -314,13 +321,22 @@ flow() {
     check "the icon is gone" wait_no_window '^Wine System Tray$' 5 || return 1
 
     # With the Run value present, a start without the marker asks nothing
-    # (and writes the marker); with the marker present nothing is asked either.
+    # (and writes the marker); with the marker present and no Run value
+    # nothing is asked either.
     rm -f "$data/startup_prompted"
     start_host "$data"
     wait_window '^Wine System Tray$' 20 >/dev/null || { log "no icon on the third start"; return 1; }
     sleep 1.5
     check "no prompt with the Run value present" wait_no_window '^korvex-host$' 1 || return 1
     check "the marker is written again" test -f "$data/startup_prompted" || return 1
+    kill "$host_pid" 2>/dev/null
+    host_gone 10
+    "$WINESERVER" -w
+    "$WINE" reg delete "$RUN_KEY" /v Korvex /f >/dev/null 2>&1
+    start_host "$data"
+    wait_window '^Wine System Tray$' 20 >/dev/null || { log "no icon on the fourth start"; return 1; }
+    sleep 1.5
+    check "no prompt with the marker present" wait_no_window '^korvex-host$' 1 || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
     "$WINESERVER" -w
@@ -366,12 +382,158 @@ time.sleep(600)
     local box ok=0
     if box=$(wait_window '^Korvex$' 40); then
         xdotool key --window "$box" Return
-        host_gone 10 && ok=1
+        host_gone 10 && ok=1 || log "the process is still there after the box"
+    else
+        log "no error box; visible windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+        kill -0 "$host_pid" 2>/dev/null && log "the process is running" || log "the process has ended"
     fi
     kill "$holder_pid" 2>/dev/null
     wait "$holder_pid" 2>/dev/null
     holder_pid=""
     check "every port taken: the error box, then the end" test "$ok" = 1
+}
+
+# ---- the gamepad mapping window ------------------------------------------------------
+
+readonly PROBE=${KORVEX_WINDOW_PROBE:-$ROOT/build/windows/tests/korvex-window-probe.exe}
+
+# The mapping window's controls as the probe lists them ("control ID CLASS X Y W H SX SY ENABLED STATE TEXT").
+probe() { timeout 20 "$WINE" "$PROBE" KorvexPadMapping "$@" 2>/dev/null | tr -d '\r'; }
+control_line() { probe | awk -v id="$1" '$2 == id'; }
+control_text() { control_line "$1" | cut -d' ' -f12-; }
+click_control() {
+    local cx cy
+    read -r cx cy < <(control_line "$1" | awk '{print $8, $9}')
+    [[ -n $cx ]] || return 1
+    xdotool mousemove "$cx" "$cy"
+    sleep 0.2
+    xdotool click 1
+    sleep 0.4
+}
+# Starts a capture on the control, types the keys through the X server, and
+# waits for the slot's text.
+capture() {
+    local change=$1 text_id=$2 want=$3 i
+    shift 3
+    click_control "$change" || return 1
+    test "$(control_text "$change")" = "Press a key" || return 1
+    xdotool key "$@"
+    for i in 1 2 3 4 5; do
+        [[ $(control_text "$text_id") == "$want" ]] && return 0
+        sleep 0.3
+    done
+    return 1
+}
+
+# Menu item "Gamepad Mapping…": three status lines, "Pair New Device…",
+# "Paired Devices", "Gamepad output", then it.
+open_mapping_window() {
+    local tray=$1 menu
+    for _ in 1 2 3; do
+        xdotool windowraise "$tray"
+        menu=$(open_menu "$tray") || continue
+        menu_keys "$menu" Down Down Down Down Down Down Down Return
+        wait_window '^Korvex - Gamepad Mapping$' 5 && return 0
+    done
+    return 1
+}
+
+mapping_window() {
+    local dir=$WORK/mapping data=$WORK/mapping/data
+    mkdir -p "$data"
+    printf 1 >"$data/startup_prompted"
+    printf 1 >"$data/vigem_notified"
+    start_host "$data"
+    local tray window
+    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon"; return 1; }
+    window=$(open_mapping_window "$tray") || { log "the menu item did not open the window"; return 1; }
+    log "ok: the menu item opens the mapping window"
+    xdotool mousemove 1000 750
+    sleep 0.3
+    read -r _x _y ww wh < <(geometry "$window")
+    import -window root -crop "${ww}x${wh}+${_x}+${_y}" +repage "$dir/mapping-96.png" 2>/dev/null
+    log "mapping window at 96 DPI: ${ww}x${wh} ($dir/mapping-96.png)"
+    local layout
+    layout=$(probe 96 | grep '^layout')
+    check "its controls have their ids and places at 96 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
+        || { log "$layout"; return 1; }
+
+    # Keys typed through the X server, not injected; Space would click the
+    # focused "Change..." button again if it got through.
+    check "Ctrl held then K gives Ctrl+K" capture 101 100 "Ctrl+K" ctrl+k || return 1
+    check "Left Shift alone gives Left Shift" capture 105 104 "Left Shift" Shift_L || return 1
+    check "Space is captured and does not reach the button" capture 109 108 "Space" space || return 1
+    check "the button reads Change... again" test "$(control_text 109)" = "Change..." || return 1
+    check "Save is enabled by the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
+
+    click_control 303
+    # The write happens on the window's thread once Wine delivers the click.
+    for _ in $(seq 50); do [[ -s $data/gamepad_mapping.json ]] && break; sleep 0.1; done
+    check "Save wrote gamepad_mapping.json with the edits" python3 -c '
+import json, sys
+m = json.load(open(sys.argv[1]))
+b = m["bindings"]
+ok = (b["a"] == {"type": "key", "key": "k", "mods": ["ctrl"]} and b["b"] == {"type": "key", "key": "leftShift", "mods": []}
+      and b["x"]["key"] == "space" and m["preset"] == "custom")
+sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
+    check "Save is disabled after saving" test "$(control_line 303 | cut -d' ' -f10)" = 0 || return 1
+
+    # The tray's "Keyboard / mouse mapping" with no unsaved edits: the window follows.
+    local menu
+    xdotool windowraise "$tray"
+    menu=$(open_menu "$tray") || { log "no menu"; return 1; }
+    menu_keys "$menu" Down Down Down Down Down Down Right
+    sleep 0.4
+    xdotool key Down Return
+    sleep 0.8
+    check "the tray's output choice shows in the window" test "$(control_line 300 | cut -d' ' -f11)" = 1 || return 1
+    check "the explanation follows" test "$(control_text 305)" \
+        = "Controller input is turned into the keys and mouse actions below." || return 1
+    check "still nothing to save" test "$(control_line 303 | cut -d' ' -f10)" = 0 || return 1
+
+    # Unsaved edits, Close, Cancel: the window and the edits stay; Close, No: gone.
+    click_control 302
+    click_control 304
+    local box
+    box=$(wait_window '^Korvex$' 5) || { log "no question box"; return 1; }
+    xdotool windowfocus "$box"
+    sleep 0.2
+    xdotool key Escape
+    wait_no_window '^Korvex$' 5
+    check "Close, Cancel keeps the window and the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
+    click_control 304
+    box=$(wait_window '^Korvex$' 5) || { log "no question box"; return 1; }
+    xdotool windowfocus "$box"
+    sleep 0.2
+    xdotool key n
+    check "Close, No closes it" wait_no_window '^Korvex - Gamepad Mapping$' 5 || return 1
+    kill "$host_pid" 2>/dev/null
+    host_gone 10
+
+    # Wine's DPI at 144 (read when its server starts): the same window, scaled,
+    # on the saved mapping read back from the file.
+    "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    "$WINE" reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    "$WINESERVER" -k 2>/dev/null
+    "$WINESERVER" -w
+    TRAY_DPI=144
+    start_host "$data"
+    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon at 144 DPI"; return 1; }
+    sleep 1
+    window=$(open_mapping_window "$tray") || { log "no mapping window at 144 DPI"; return 1; }
+    xdotool mousemove 1590 990
+    sleep 0.3
+    read -r _x _y ww wh < <(geometry "$window")
+    import -window root -crop "${ww}x${wh}+${_x}+${_y}" +repage "$dir/mapping-144.png" 2>/dev/null
+    log "mapping window at 144 DPI: ${ww}x${wh} ($dir/mapping-144.png)"
+    layout=$(probe 144 | grep '^layout')
+    check "its controls have their ids and places at 144 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
+        || return 1
+    check "the saved mapping loads back (A is Ctrl+K)" test "$(control_text 100)" = "Ctrl+K" || return 1
+    kill "$host_pid" 2>/dev/null
+    host_gone 10
+    "$WINESERVER" -w
+    return 0
 }
 
 for ((run = 1; run <= RUNS; run++)); do
@@ -389,4 +551,12 @@ for ((run = 1; run <= RUNS; run++)); do
     fi
 done
 if ports_taken; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+started=$SECONDS
+if mapping_window; then
+    passed=$((passed + 1))
+    log "mapping window passed in $((SECONDS - started)) s"
+else
+    failed=$((failed + 1))
+    log "mapping window FAILED after $((SECONDS - started)) s"
+fi
 summary

@@ -118,6 +118,10 @@ unsigned host_notify_code(HostEvent::Kind kind) {
     }
 }
 
+std::string startup_failure_text(std::string_view error_text) {
+    return "Korvex could not start: " + std::string(error_text);
+}
+
 std::u16string utf16_prefix(std::string_view utf8, std::size_t max_units) {
     std::u16string out;
     std::size_t i = 0;

@@ -74,6 +74,9 @@ inline constexpr std::size_t kTooltipUnits = 127;
 // "Korvex - Ready" or "Korvex - Controlled by NAME", cut to kTooltipUnits.
 std::u16string tooltip_text(const net::HostStatus& status);
 
+// The start-up error box's text for a host that could not start.
+std::string startup_failure_text(std::string_view error_text);
+
 // UTF-8 to UTF-16 (invalid bytes become U+FFFD), at most `max_units` units;
 // a character whose surrogate pair would straddle the limit is left out
 // whole, so the text never ends in half a character.

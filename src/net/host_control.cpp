@@ -59,6 +59,15 @@ Status HostControl::choose_pad_output(PadOutputMode output) {
     return run_pad_output_command(gamepad_step(*shared_), fs_, data_dir_, output);
 }
 
+GamepadMapping HostControl::mapping() const {
+    return shared_->with_core([](LockedCore& locked) { return locked.gamepad.mapping(); });
+}
+
+Status HostControl::install_mapping(const GamepadMapping& mapping) {
+    shared_->with_core([&](LockedCore& locked) { korvex::install_mapping(locked.input, locked.gamepad, mapping); });
+    return save_mapping(fs_, data_dir_, mapping);
+}
+
 void HostControl::release_held_input() {
     shared_->with_core([](LockedCore& locked) { locked.input.release_all(); });
 }

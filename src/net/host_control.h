@@ -59,6 +59,11 @@ public:
     // Installs at once; the result is that of saving the mapping file.
     Status choose_preset(Preset preset);
     Status choose_pad_output(PadOutputMode output);
+    // The active gamepad mapping.
+    GamepadMapping mapping() const;
+    // Makes `mapping` active at once, then writes it; the result is that of
+    // writing (the mapping stays active either way).
+    Status install_mapping(const GamepadMapping& mapping);
 
     // Lets go of every key and button clients hold.
     void release_held_input();

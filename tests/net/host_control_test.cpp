@@ -3,6 +3,7 @@
 #include "net/host_control.h"
 
 #include "client/events.h"
+#include "core/pad_mapping_file.h"
 #include "net/host_fixture.h"
 
 namespace korvex::test {
@@ -67,6 +68,25 @@ TEST_F(Control, RemovalThatCannotBeSavedSaysSoAndStillDisconnects) {
     EXPECT_FALSE(a.connection.receive(5s));
     EXPECT_EQ(a.connection.last_reason(), "removed_by_user");
     EXPECT_TRUE(control().status().devices.empty());
+}
+
+// The mapping window's Save: active at once, then written; a failed write
+// leaves it active and says so.
+TEST_F(Control, AnEditedMappingIsInstalledThenWritten) {
+    GamepadMapping edited = preset_mapping(Preset::Arrows, PadOutputMode::KeyboardMouse);
+    edited.bindings[0] = Binding::key(0x0E, kMapCtrl);
+    edited.preset = Preset::Custom;
+    ASSERT_TRUE(control().install_mapping(edited));
+    EXPECT_EQ(control().mapping(), edited);
+    EXPECT_EQ(load_mapping(fs, "data"), edited);
+
+    GamepadMapping next = edited;
+    next.left_stick.invert_y = true;
+    fs.fail_write = true;
+    EXPECT_FALSE(control().install_mapping(next));
+    EXPECT_EQ(control().mapping(), next);
+    fs.fail_write = false;
+    EXPECT_EQ(load_mapping(fs, "data"), edited);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // A started host that stops itself: leaving its scope ends every task,
 // releases what clients hold and closes the port.
+#include "app/tray_model.h"
 #include "client/events.h"
 #include "net/host_fixture.h"
 
@@ -38,6 +39,46 @@ TEST(RunningHost, LeavingTheScopeStopsTheHostAndReleasesHeldInput) {
     EXPECT_EQ(sink.log, (std::vector<std::string>{"a down", "a up"}));
     client::Connection late;
     EXPECT_FALSE(late.connect("127.0.0.1", port, 2s));
+}
+
+// The seams of one host with its own in-memory data folder.
+struct FakePlatform {
+    MemoryFileSystem fs;
+    FakeEnvironment env;
+    FakeProtector protector;
+    RecordingSink sink;
+    FakeSas sas;
+    FakeSystemInfo system;
+    FakeTailscaleClient tailscale;
+    net::HostPlatform platform{fs, os_random(), system_clock(), env, protector, sink, sas, system, tailscale, nullptr};
+    FakePlatform() {
+        env.vars["RC_DATA_DIR"] = "data";
+        system.addresses = ips({"127.0.0.1"});
+    }
+};
+
+// With every port of its range held by another program the host does not
+// start, and the tray's error box tells the user why in the system's words.
+TEST(RunningHost, EveryPortTakenGivesTheStartUpErrorText) {
+    FakePlatform first_seams, second_seams;
+    net::HostOptions any;
+    any.first_port = 0;
+    any.last_port = 0;
+    auto first = net::start_running_host(first_seams.platform, any, [](const HostEvent&) {}, [] {});
+    ASSERT_TRUE(first) << first.error().text;
+
+    net::HostOptions taken;
+    taken.first_port = first->port();
+    taken.last_port = first->port();
+    auto second = net::start_running_host(second_seams.platform, taken, [](const HostEvent&) {}, [] {});
+    ASSERT_FALSE(second);
+    EXPECT_NE(second.error().os_code, 0u) << "the bind failure carries the system's code";
+    std::string box = app::startup_failure_text(second.error().text);
+    EXPECT_EQ(box, "Korvex could not start: " + second.error().text);
+    EXPECT_GT(box.size(), std::string("Korvex could not start: ").size());
+    // Nothing of the failed start stays behind: the first host still serves.
+    client::Connection c;
+    EXPECT_TRUE(c.connect("127.0.0.1", first->port(), 5s));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "app/startup_rules.h"
 #include "app/tray_model.h"
+#include "app/win32/pad_mapping_window.h"
 #include "app/win32/start_on_login.h"
 #include "app/win32/tray.h"
 #include "core/data_files.h"
@@ -116,7 +117,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         [tray](const HostEvent& event) { deliver_event(tray, event); },
         [tray] { PostMessageW(tray, WM_HOST_NOTIFY, app::kNotifyRefresh, 0); });
     if (!started) {
-        error_box("Korvex could not start: " + started.error().text);
+        error_box(app::startup_failure_text(started.error().text));
         return 0;
     }
 

@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/icon_pixels.h"
 #include "app/tray_model.h"
+#include "app/win32/pad_mapping_window.h"
 #include "app/win32/pairing_flyout.h"
 #include "app/win32/start_on_login.h"
 #include "platform/win32/win32_support.h"
@@ -55,7 +57,9 @@ void run_command(TrayState& state, HWND window, const TrayCommand& command) {
     using K = TrayCommand::Kind;
     switch (command.kind) {
         case K::None:
-        case K::MappingWindow:  // the mapping window comes with its own change
+            break;
+        case K::MappingWindow:
+            show_mapping_window(*state.control, window);
             break;
         case K::Pair: {
             close_pairing_flyout();
@@ -78,12 +82,18 @@ void run_command(TrayState& state, HWND window, const TrayCommand& command) {
             report(window, removed);
             break;
         }
-        case K::ChoosePreset:
-            report(window, state.control->choose_preset(command.preset));
+        case K::ChoosePreset: {
+            Status saved = state.control->choose_preset(command.preset);
+            mapping_window_follow(*state.control);
+            report(window, saved);
             break;
-        case K::ChoosePadOutput:
-            report(window, state.control->choose_pad_output(command.output));
+        }
+        case K::ChoosePadOutput: {
+            Status saved = state.control->choose_pad_output(command.output);
+            mapping_window_follow(*state.control);
+            report(window, saved);
             break;
+        }
     }
 }
 
@@ -160,6 +170,8 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     TrayState* state = t_tray.get();
     if (message == WM_DESTROY) {
         if (state) {
+            // Exit drops the mapping window's unsaved edits; its hook goes with it.
+            if (HWND mapping = mapping_window()) DestroyWindow(mapping);
             close_pairing_flyout();
             Shell_NotifyIconW(NIM_DELETE, &state->icon_data);
             state->control->release_held_input();
@@ -168,17 +180,27 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     }
     if (!state) return DefWindowProcW(window, message, wparam, lparam);
+    // Everything below may take the host's lock, which this thread must not
+    // wait for while the mapping window's keyboard hook is installed.
     if (message == WM_TRAY_CALLBACK) {
         UINT event = LOWORD(lparam);
-        if (event == WM_LBUTTONUP || event == WM_RBUTTONUP) show_tray_menu(*state, window);
+        if (event == WM_LBUTTONUP || event == WM_RBUTTONUP) {
+            stop_mapping_capture();
+            show_tray_menu(*state, window);
+        }
         return 0;
     }
     if (message == WM_HOST_NOTIFY) {
-        if (wparam == kNotifyPairingFinished || wparam == kNotifyPairingWithdrawn) close_pairing_flyout();
+        // Held back during a capture; its end posts a refresh that replays them.
+        if (wparam < 32) state->deferred_notify |= 1u << wparam;
+        if (mapping_capture_running()) return 0;
+        const unsigned codes = std::exchange(state->deferred_notify, 0u);
+        if (codes & ((1u << kNotifyPairingFinished) | (1u << kNotifyPairingWithdrawn))) close_pairing_flyout();
         refresh_tray(*state);
         return 0;
     }
     if (state->taskbar_created_msg != 0 && message == state->taskbar_created_msg) {
+        stop_mapping_capture();
         add_tray_icon(*state);
         return 0;
     }

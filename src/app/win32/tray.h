@@ -26,6 +26,8 @@ struct TrayState {
     HICON ready_icon = nullptr;
     HICON controlled_icon = nullptr;
     UINT taskbar_created_msg = 0;
+    // WM_HOST_NOTIFY codes (bit = code) held back while a key capture runs.
+    unsigned deferred_notify = 0;
 };
 
 // The main thread's tray state: set once the icon is up, taken at exit.
@@ -40,10 +42,6 @@ void refresh_tray(TrayState& state);
 
 // The icon drawn from icon_pixels; null on failure.
 HICON draw_tray_icon(int size, int variant);
-
-// The gamepad mapping window while it is open; none until that window
-// exists. The message loop gives it dialog keyboard handling.
-inline HWND mapping_window() { return nullptr; }
 
 LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
