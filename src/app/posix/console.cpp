@@ -10,6 +10,7 @@
 #include "core/pairing_uri.h"
 #include "core/qr_grid.h"
 #include "core/terminal_text.h"
+#include "korvex_version.h"
 
 namespace korvex::posix {
 
@@ -41,7 +42,7 @@ std::string Console::status_line() const {
         s.controller ? "Status: Controlled by " + terminal_text(*s.controller) : "Status: Ready";
     return "Korvex \u2014 " + s.host_name + "\n" + "LAN: " + s.lan_text + " \u00b7 Tailscale: " + s.tailscale_text +
            "\n" + state + "\n" + gamepad_status_line(s.pad.output, s.pad.virtual_pad_plugged, s.pad.preset, terms_) +
-           (input_sink_.empty() ? "" : "\nInput: " + input_sink_);
+           (input_sink_.empty() ? "" : "\nInput: " + input_sink_) + "\nVersion: " + std::string(kVersion);
 }
 
 namespace {

@@ -107,6 +107,7 @@ TEST(HostConsole, CommandsKeepTheCodeOpenAndEndOfInputKeepsServing) {
     };
     const Case cases[] = {
         {"status", "Gamepad: keyboard / mouse mapping (no access to /dev/uinput), preset Shooter (WASD + mouse look)"},
+        {"status", "Version: " + std::string(kVersion)},
         {"remove", "Usage: remove N, with one number from the list \"devices\" shows."},
         {"remove 1 2", "Usage: remove N, with one number from the list \"devices\" shows."},
         {"remove x", "Usage: remove N, with one number from the list \"devices\" shows."},
