@@ -40,26 +40,10 @@ xvfb_pid=""
 host_pid=""
 holder_pid=""
 
-WINE=""
-for p in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
-    [[ -n $p && -x $p ]] && { WINE=$p; break; }
-done
-WINESERVER=""
-for p in /usr/lib/wine/wineserver64 "$(command -v wineserver || true)"; do
-    [[ -n $p && -x $p ]] && { WINESERVER=$p; break; }
-done
-
 cleanup() {
     [[ -n $holder_pid ]] && kill "$holder_pid" 2>/dev/null
     [[ -n $host_pid ]] && kill "$host_pid" 2>/dev/null
-    if [[ -n $WINESERVER && -d ${WINEPREFIX:-/nonexistent} ]]; then
-        "$WINESERVER" -k 2>/dev/null
-        "$WINESERVER" -w 2>/dev/null
-    fi
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
+    stop_wine_session
 }
 trap cleanup EXIT
 
@@ -68,7 +52,7 @@ summary() {
     [[ $failed == 0 ]]
 }
 
-if [[ ! -f $HOST_EXE || ! -f $FAKE_SCHTASKS || ! -f ${KORVEX_WINDOW_PROBE:-$ROOT/build/windows/tests/korvex-window-probe.exe} || ! -x $REMOTE || ! -x $HOLD || -z $WINE || -z $WINESERVER ]]; then
+if ! find_wine || [[ ! -f $HOST_EXE || ! -f $FAKE_SCHTASKS || ! -f ${KORVEX_WINDOW_PROBE:-$ROOT/build/windows/tests/korvex-window-probe.exe} || ! -x $REMOTE || ! -x $HOLD ]]; then
     log "missing korvex-host.exe, fake-schtasks.exe, korvex-remote, korvex-hold-session or Wine"
     failed=1
     summary
@@ -85,18 +69,7 @@ export KORVEX_SCHTASKS_LOG=$WORK/schtasks.log
 
 # ---- X server and a fresh Wine prefix ------------------------------------------
 
-exec 3>"$WORK/display"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 50); do [[ -s $WORK/display ]] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$WORK/display")"
-export WINEPREFIX=$WORK/prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
-"$WINE" wineboot -i >/dev/null 2>&1
-# With no window manager, Wine waits ~2 s for one whenever a window hides
-# unless its windows are unmanaged; explorer reads this only when it starts.
-"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-"$WINESERVER" -w
+start_wine_session "$WORK" 1600x1000x24
 
 # ---- helpers -------------------------------------------------------------------
 
@@ -193,6 +166,14 @@ open_menu() {
     return 1
 }
 
+# Saves a picture of one window as $2 (the menu and the flyout go into the
+# user docs from here).
+window_shot() {
+    local x y w h
+    read -r x y w h < <(geometry "$1")
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$2" 2>/dev/null
+}
+
 # Chooses a menu item with the keyboard: focus the menu, then the keys.
 menu_keys() {
     local menu=$1
@@ -216,17 +197,6 @@ host_gone() {
     return 1
 }
 
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        log "ok: $what"
-        return 0
-    fi
-    log "FAILED: $what"
-    return 1
-}
-
 # ---- one whole flow ----------------------------------------------------------------
 
 flow() {
@@ -238,13 +208,13 @@ flow() {
     start_host "$data"
     local prompt
     prompt=$(wait_window '^korvex-host$' 40) || { log "no first-run prompt"; return 1; }
-    check "the marker is written before the prompt" test -f "$data/startup_prompted" || return 1
+    checked "the marker is written before the prompt" test -f "$data/startup_prompted" || return 1
     xdotool key --window "$prompt" Return
     wait_no_window '^korvex-host$' 10 || { log "the prompt stayed"; return 1; }
     "$WINE" reg query "$RUN_KEY" /v Korvex >"$dir/run-value.txt" 2>&1
-    check "Yes wrote the Run value" grep -qi 'korvex-host.exe' "$dir/run-value.txt" || return 1
+    checked "Yes wrote the Run value" grep -qi 'korvex-host.exe' "$dir/run-value.txt" || return 1
 
-    check "the first-run check asked for the logon task" grep -qxE $'/Query /TN KorvexHost\r?' "$KORVEX_SCHTASKS_LOG" \
+    checked "the first-run check asked for the logon task" grep -qxE $'/Query /TN KorvexHost\r?' "$KORVEX_SCHTASKS_LOG" \
         || return 1
     local tray
     tray=$(wait_window '^Wine System Tray$' 20) || { log "no tray icon"; return 1; }
@@ -255,14 +225,16 @@ flow() {
     local t0=$SECONDS
     RC_DATA_DIR=$(winpath "$data") timeout 30 "$WINE" "$WORK/bin/korvex-host.exe" >/dev/null 2>&1
     local rc=$?
-    check "a second start exits at once (exit $rc, $((SECONDS - t0)) s)" test "$rc" = 0 || return 1
+    checked "a second start exits at once (exit $rc, $((SECONDS - t0)) s)" test "$rc" = 0 || return 1
     sleep 0.5
-    check "still one icon" test "$(geometry "$tray" | cut -d' ' -f3)" = "$width_before" || return 1
+    checked "still one icon" test "$(geometry "$tray" | cut -d' ' -f3)" = "$width_before" || return 1
 
     # Menu -> "Pair New Device…": three status lines, then the item.
     local menu flyout
     for _ in 1 2 3; do
         menu=$(open_menu "$tray") || { log "no menu"; return 1; }
+        sleep 0.2
+        window_shot "$menu" "$dir/menu.png"
         menu_keys "$menu" Down Down Down Down Return
         flyout=$(wait_window '^Pair New Device$' 5) && break
     done
@@ -272,26 +244,27 @@ flow() {
     read -r fx fy fw fh < <(geometry "$flyout")
     log "flyout at $fx,$fy, ${fw}x${fh}"
     import -window root "$dir/flyout.png" 2>/dev/null
+    window_shot "$flyout" "$dir/flyout-window.png"
     local uri
     uri=$(zbarimg -q --raw "$dir/flyout.png" 2>/dev/null | head -n1)
     log "decoded: $uri"
     local offer='^korvex://pair\?v=1&id=[^&]+&name=[^&]*&os=windows&lan=[^&]*&ts=[^&]*&pk=[0-9a-f]{64}&code=[0-9]{6}$'
-    check "the QR code is a pairing offer" test -n "$uri" || return 1
-    check "the offer has every field" bash -c '[[ $1 =~ $2 ]]' _ "$uri" "$offer" || return 1
+    checked "the QR code is a pairing offer" test -n "$uri" || return 1
+    checked "the offer has every field" bash -c '[[ $1 =~ $2 ]]' _ "$uri" "$offer" || return 1
 
     # The port the host took (others on this machine may hold the first ones).
     local port=49182
     [[ $uri =~ \&lan=[^\&]*%3A([0-9]+)\& ]] && port=${BASH_REMATCH[1]}
     # Pairing checks the host's key against pk and proves the code.
     KORVEX_REMOTE_DIR="$client" "$REMOTE" pair "$uri" --host "127.0.0.1:$port" --name "Gui Test" >"$dir/pair.log" 2>&1
-    check "korvex-remote pairs with the URI on port $port" test $? = 0 || { cat "$dir/pair.log" >&2; return 1; }
-    check "the flyout closed after pairing" wait_no_window '^Pair New Device$' 10 || return 1
+    checked "korvex-remote pairs with the URI on port $port" test $? = 0 || { cat "$dir/pair.log" >&2; return 1; }
+    checked "the flyout closed after pairing" wait_no_window '^Pair New Device$' 10 || return 1
 
     # Input makes this device the one in control; the icon shows it at the
     # next refresh, which korvex-remote's own connection brings.
     local _x _y green
     read -r _x _y green < <(tray_look "$tray")
-    check "the icon shows ready before (${green:-0} green pixels)" test "${green:-0}" = 0 || return 1
+    checked "the icon shows ready before (${green:-0} green pixels)" test "${green:-0}" = 0 || return 1
     KORVEX_REMOTE_DIR="$client" "$HOLD" 127.0.0.1 "$port" 8 >"$dir/hold.log" 2>&1 &
     local holder=$! controlled=0
     for _ in $(seq 50); do grep -q "in control" "$dir/hold.log" 2>/dev/null && break; sleep 0.1; done
@@ -307,7 +280,7 @@ flow() {
     done
     kill "$holder" 2>/dev/null
     wait "$holder" 2>/dev/null
-    check "the icon turned to the controlled look (${green:-0} green pixels)" test "$controlled" = 1 || return 1
+    checked "the icon turned to the controlled look (${green:-0} green pixels)" test "$controlled" = 1 || return 1
 
     # "Exit Korvex" is the last item: Up from no selection, else ten steps down.
     local keys
@@ -317,8 +290,8 @@ flow() {
         menu_keys "$menu" $keys Return
         host_gone 10 && break
     done
-    check "Exit Korvex ended the process" test -z "$host_pid" || return 1
-    check "the icon is gone" wait_no_window '^Wine System Tray$' 5 || return 1
+    checked "Exit Korvex ended the process" test -z "$host_pid" || return 1
+    checked "the icon is gone" wait_no_window '^Wine System Tray$' 5 || return 1
 
     # With the Run value present, a start without the marker asks nothing
     # (and writes the marker); with the marker present and no Run value
@@ -327,8 +300,8 @@ flow() {
     start_host "$data"
     wait_window '^Wine System Tray$' 20 >/dev/null || { log "no icon on the third start"; return 1; }
     sleep 1.5
-    check "no prompt with the Run value present" wait_no_window '^korvex-host$' 1 || return 1
-    check "the marker is written again" test -f "$data/startup_prompted" || return 1
+    checked "no prompt with the Run value present" wait_no_window '^korvex-host$' 1 || return 1
+    checked "the marker is written again" test -f "$data/startup_prompted" || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
     "$WINESERVER" -w
@@ -336,7 +309,7 @@ flow() {
     start_host "$data"
     wait_window '^Wine System Tray$' 20 >/dev/null || { log "no icon on the fourth start"; return 1; }
     sleep 1.5
-    check "no prompt with the marker present" wait_no_window '^korvex-host$' 1 || return 1
+    checked "no prompt with the marker present" wait_no_window '^korvex-host$' 1 || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
     "$WINESERVER" -w
@@ -377,7 +350,7 @@ time.sleep(600)
 ' >"$dir/holder.log" 2>&1 &
     holder_pid=$!
     for _ in $(seq 250); do grep -q held "$dir/holder.log" 2>/dev/null && break; sleep 0.1; done
-    check "every port of the range is held" grep -qx held "$dir/holder.log" || return 1
+    checked "every port of the range is held" grep -qx held "$dir/holder.log" || return 1
     start_host "$dir/data"
     local box ok=0
     if box=$(wait_window '^Korvex$' 40); then
@@ -390,7 +363,7 @@ time.sleep(600)
     kill "$holder_pid" 2>/dev/null
     wait "$holder_pid" 2>/dev/null
     holder_pid=""
-    check "every port taken: the error box, then the end" test "$ok" = 1
+    checked "every port taken: the error box, then the end" test "$ok" = 1
 }
 
 # ---- the gamepad mapping window ------------------------------------------------------
@@ -451,32 +424,32 @@ mapping_window() {
     xdotool mousemove 1000 750
     sleep 0.3
     read -r _x _y ww wh < <(geometry "$window")
-    import -window root -crop "${ww}x${wh}+${_x}+${_y}" +repage "$dir/mapping-96.png" 2>/dev/null
+    window_shot "$window" "$dir/mapping-96.png"
     log "mapping window at 96 DPI: ${ww}x${wh} ($dir/mapping-96.png)"
     local layout
     layout=$(probe 96 | grep '^layout')
-    check "its controls have their ids and places at 96 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
+    checked "its controls have their ids and places at 96 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
         || { log "$layout"; return 1; }
 
     # Keys typed through the X server, not injected; Space would click the
     # focused "Change..." button again if it got through.
-    check "Ctrl held then K gives Ctrl+K" capture 101 100 "Ctrl+K" ctrl+k || return 1
-    check "Left Shift alone gives Left Shift" capture 105 104 "Left Shift" Shift_L || return 1
-    check "Space is captured and does not reach the button" capture 109 108 "Space" space || return 1
-    check "the button reads Change... again" test "$(control_text 109)" = "Change..." || return 1
-    check "Save is enabled by the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
+    checked "Ctrl held then K gives Ctrl+K" capture 101 100 "Ctrl+K" ctrl+k || return 1
+    checked "Left Shift alone gives Left Shift" capture 105 104 "Left Shift" Shift_L || return 1
+    checked "Space is captured and does not reach the button" capture 109 108 "Space" space || return 1
+    checked "the button reads Change... again" test "$(control_text 109)" = "Change..." || return 1
+    checked "Save is enabled by the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
 
     click_control 303
     # The write happens on the window's thread once Wine delivers the click.
     for _ in $(seq 50); do [[ -s $data/gamepad_mapping.json ]] && break; sleep 0.1; done
-    check "Save wrote gamepad_mapping.json with the edits" python3 -c '
+    checked "Save wrote gamepad_mapping.json with the edits" python3 -c '
 import json, sys
 m = json.load(open(sys.argv[1]))
 b = m["bindings"]
 ok = (b["a"] == {"type": "key", "key": "k", "mods": ["ctrl"]} and b["b"] == {"type": "key", "key": "leftShift", "mods": []}
       and b["x"]["key"] == "space" and m["preset"] == "custom")
 sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
-    check "Save is disabled after saving" test "$(control_line 303 | cut -d' ' -f10)" = 0 || return 1
+    checked "Save is disabled after saving" test "$(control_line 303 | cut -d' ' -f10)" = 0 || return 1
 
     # The tray's "Keyboard / mouse mapping" with no unsaved edits: the window follows.
     local menu
@@ -486,10 +459,10 @@ sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
     sleep 0.4
     xdotool key Down Return
     sleep 0.8
-    check "the tray's output choice shows in the window" test "$(control_line 300 | cut -d' ' -f11)" = 1 || return 1
-    check "the explanation follows" test "$(control_text 305)" \
+    checked "the tray's output choice shows in the window" test "$(control_line 300 | cut -d' ' -f11)" = 1 || return 1
+    checked "the explanation follows" test "$(control_text 305)" \
         = "Controller input is turned into the keys and mouse actions below." || return 1
-    check "still nothing to save" test "$(control_line 303 | cut -d' ' -f10)" = 0 || return 1
+    checked "still nothing to save" test "$(control_line 303 | cut -d' ' -f10)" = 0 || return 1
 
     # Unsaved edits, Close, Cancel: the window and the edits stay; Close, No: gone.
     click_control 302
@@ -500,13 +473,13 @@ sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
     sleep 0.2
     xdotool key Escape
     wait_no_window '^Korvex$' 5
-    check "Close, Cancel keeps the window and the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
+    checked "Close, Cancel keeps the window and the edits" test "$(control_line 303 | cut -d' ' -f10)" = 1 || return 1
     click_control 304
     box=$(wait_window '^Korvex$' 5) || { log "no question box"; return 1; }
     xdotool windowfocus "$box"
     sleep 0.2
     xdotool key n
-    check "Close, No closes it" wait_no_window '^Korvex - Gamepad Mapping$' 5 || return 1
+    checked "Close, No closes it" wait_no_window '^Korvex - Gamepad Mapping$' 5 || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
 
@@ -524,12 +497,12 @@ sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
     xdotool mousemove 1590 990
     sleep 0.3
     read -r _x _y ww wh < <(geometry "$window")
-    import -window root -crop "${ww}x${wh}+${_x}+${_y}" +repage "$dir/mapping-144.png" 2>/dev/null
+    window_shot "$window" "$dir/mapping-144.png"
     log "mapping window at 144 DPI: ${ww}x${wh} ($dir/mapping-144.png)"
     layout=$(probe 144 | grep '^layout')
-    check "its controls have their ids and places at 144 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
+    checked "its controls have their ids and places at 144 DPI ($layout)" grep -q '^layout ok ' <<<"$layout" \
         || return 1
-    check "the saved mapping loads back (A is Ctrl+K)" test "$(control_text 100)" = "Ctrl+K" || return 1
+    checked "the saved mapping loads back (A is Ctrl+K)" test "$(control_text 100)" = "Ctrl+K" || return 1
     kill "$host_pid" 2>/dev/null
     host_gone 10
     "$WINESERVER" -w
