@@ -2,6 +2,8 @@
 # The project's test command: builds and tests the native (Linux) tree, then
 # cross-builds the Windows tree and runs its test programs under Wine.
 #
+# Then builds the Debian package and the Windows installer and tests both.
+#
 # Installs whatever it needs with apt first, so it works on a bare Debian 12.
 # Build folders (build/linux, build/windows) are reused between runs; the Wine
 # prefix is made fresh every run. With CI set, warnings are errors.
@@ -33,8 +35,10 @@ readonly PACKAGES=(
     "${KORVEX_NATIVE_PACKAGES[@]}"
     "${KORVEX_NATIVE_TEST_PACKAGES[@]}"
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
-    # for scripts/deps-windows.sh
+    # for scripts/deps-windows.sh (dpkg-dev also for the Debian package's dependencies)
     autoconf automake libtool dpkg-dev patch xz-utils bzip2
+    # the Windows installer
+    nsis
 )
 
 werror=OFF
@@ -224,6 +228,23 @@ run_gui() {
     run_counted gui "$ROOT/scripts/wine-gui-test.sh"
 }
 
+# Each package is built from its tree (the package target) and tested by its
+# script: the .deb installed on this machine, the installer under Wine.
+run_package() {
+    local tree=$1 name=$2 what=$3 script=$4 log
+    shift 4
+    log="$ROOT/build/$tree/package.log"
+    step "$what (build/$tree, package target; scripts/$script)"
+    [[ -f $ROOT/build/$tree/build.ninja ]] || return 0  # the build failed, already counted
+    if ! cmake --build --preset "$tree" --target package >"$log" 2>&1; then
+        tail -n 20 "$log"
+        problem "the $what was not built"
+        return 0
+    fi
+    tail -n 1 "$log"
+    run_counted "$name" "$@" "$ROOT/scripts/$script"
+}
+
 # Runs a script that ends with "NAME: N passed, M failed" and adds the counts.
 run_counted() {
     local name=$1 log="$ROOT/build/$1.log" rc=0
@@ -250,6 +271,8 @@ run_native
 run_mdns
 run_windows
 run_gui
+run_package linux deb "Debian package" deb-test.sh as_root
+run_package windows install "Windows installer" wine-install-test.sh
 if [[ $hardening == 1 ]]; then
     run_hardening sanitize "$ROOT/scripts/sanitize.sh"
     run_hardening fuzz "$ROOT/scripts/fuzz.sh" 30
