@@ -115,16 +115,15 @@ start_wine_session() {
     "$WINESERVER" -w
 }
 
-# Ends every Wine process of the prefix, then the X server.
+# Ends every Wine process of the prefix, then the X server (also under set -e).
 stop_wine_session() {
     if [[ -n ${WINESERVER:-} && -d ${WINEPREFIX:-/nonexistent} ]]; then
-        "$WINESERVER" -k 2>/dev/null
-        "$WINESERVER" -w 2>/dev/null
+        "$WINESERVER" -k 2>/dev/null || true
+        "$WINESERVER" -w 2>/dev/null || true
     fi
     if [[ -n ${xvfb_pid:-} ]]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
         xvfb_pid=""
     fi
-    return 0
 }

@@ -116,33 +116,8 @@ run_mdns() {
 
 # ---- Windows ----------------------------------------------------------------
 
-wine_loader=""
-wine_server=""
 xvfb_pid=""
-
-stop_wine() {
-    if [[ -n $wine_server && -n ${WINEPREFIX:-} && -d ${WINEPREFIX:-/nonexistent} ]]; then
-        "$wine_server" -k 2>/dev/null || true
-        "$wine_server" -w 2>/dev/null || true
-    fi
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-        xvfb_pid=""
-    fi
-}
-trap stop_wine EXIT
-
-find_wine() {
-    local p
-    for p in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
-        [[ -n $p && -x $p ]] && { wine_loader=$p; break; }
-    done
-    for p in /usr/lib/wine/wineserver64 "$(command -v wineserver || true)"; do
-        [[ -n $p && -x $p ]] && { wine_server=$p; break; }
-    done
-    [[ -n $wine_loader && -n $wine_server ]]
-}
+trap stop_wine_session EXIT
 
 # Windowed test programs get a virtual X server of their own.
 start_xvfb() {
@@ -197,18 +172,18 @@ run_windows() {
         [[ $(basename "$exe") == *gui* ]] && { start_xvfb; break; }
     done
     step "Wine prefix (build/windows/wineprefix)"
-    "$wine_loader" wineboot --init >/dev/null 2>&1 || problem "wineboot failed"
+    "$WINE" wineboot --init >/dev/null 2>&1 || problem "wineboot failed"
 
     for exe in "${tests[@]}"; do
         local name log rc=0
         name=$(basename "$exe")
         log="${exe%.exe}.log"
         step "Windows tests: $name (Wine)"
-        (cd "$(dirname "$exe")" && timeout 900 "$wine_loader" "$exe" --gtest_brief=1) 2>&1 | tr -d '\r' | tee "$log" \
+        (cd "$(dirname "$exe")" && timeout 900 "$WINE" "$exe" --gtest_brief=1) 2>&1 | tr -d '\r' | tee "$log" \
             || rc=${PIPESTATUS[0]}
         count_gtest "$log" "$name" "$rc"
     done
-    stop_wine
+    stop_wine_session
 }
 
 # Runs one of the hardening scripts and adds its "NAME: N passed, M failed".
