@@ -20,6 +20,8 @@ install(FILES ${korvex_man_pages} DESTINATION share/man/man1)
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/docs/USER.md"
               "${PROJECT_SOURCE_DIR}/docs/GAMEPAD.md"
         DESTINATION share/doc/korvex)
+install(FILES "${PROJECT_SOURCE_DIR}/docs/images/tray-menu.png" "${PROJECT_SOURCE_DIR}/docs/images/pairing-flyout.png"
+        DESTINATION share/doc/korvex/images)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvex)

@@ -19,7 +19,8 @@ korvex_source_constant(korvex_last_port "${korvex_src}/net/listener.h" kLastPort
 
 set(KORVEX_INSTALLER "${PROJECT_BINARY_DIR}/korvex-${PROJECT_VERSION}-setup.exe")
 set(korvex_nsi "${PROJECT_SOURCE_DIR}/packaging/windows/korvex.nsi")
-set(korvex_user_docs "${PROJECT_SOURCE_DIR}/docs/USER.md" "${PROJECT_SOURCE_DIR}/docs/GAMEPAD.md")
+set(korvex_user_docs "${PROJECT_SOURCE_DIR}/docs/USER.md" "${PROJECT_SOURCE_DIR}/docs/GAMEPAD.md"
+                     "${PROJECT_SOURCE_DIR}/docs/images/tray-menu.png" "${PROJECT_SOURCE_DIR}/docs/images/pairing-flyout.png")
 # The installed program without its symbols (the build's copy keeps them).
 set(korvex_shipped_exe "${CMAKE_CURRENT_BINARY_DIR}/installer/korvex-host.exe")
 add_custom_command(

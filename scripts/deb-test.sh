@@ -48,7 +48,8 @@ status_of() { dpkg-query -W -f '${db:Status-Status}' korvex 2>/dev/null; }
 
 readonly FILES=(/usr/bin/korvex-host /usr/bin/korvex-remote /usr/share/man/man1/korvex-host.1.gz
     /usr/share/man/man1/korvex-remote.1.gz /usr/share/doc/korvex/README.md /usr/share/doc/korvex/USER.md
-    /usr/share/doc/korvex/GAMEPAD.md)
+    /usr/share/doc/korvex/GAMEPAD.md /usr/share/doc/korvex/images/tray-menu.png
+    /usr/share/doc/korvex/images/pairing-flyout.png)
 all_present() {
     local f
     for f in "${FILES[@]}"; do [[ -f $f ]] || { log "missing $f"; return 1; }; done

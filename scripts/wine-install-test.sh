@@ -116,7 +116,9 @@ check "a silent install (/S /START) succeeds" run_logged "$WORK/install1.log" "$
 check "the program and the uninstaller are installed" \
     test -f "$PROGRAM_DIR/korvex-host.exe" -a -f "$PROGRAM_DIR/uninstall.exe"
 check "the installed program is the build's" cmp -s "$PROGRAM_DIR/korvex-host.exe" "$SHIPPED_EXE"
-check "the user docs are installed" test -f "$PROGRAM_DIR/docs/USER.md" -a -f "$PROGRAM_DIR/docs/GAMEPAD.md"
+check "the user docs and their pictures are installed" test -f "$PROGRAM_DIR/docs/USER.md" \
+    -a -f "$PROGRAM_DIR/docs/GAMEPAD.md" -a -f "$PROGRAM_DIR/docs/images/tray-menu.png" \
+    -a -f "$PROGRAM_DIR/docs/images/pairing-flyout.png"
 check "the Start-menu shortcut exists" test -f "$SHORTCUT"
 check "the shortcut points at the program" grep -qa 'korvex-host.exe' "$SHORTCUT"
 check "Add/Remove Programs names Korvex" test "$(reg_value "$ARP_KEY" DisplayName)" = Korvex
