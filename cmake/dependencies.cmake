@@ -23,7 +23,12 @@ if(WIN32)
   target_include_directories(korvex_qrencode SYSTEM INTERFACE "${QRENCODE_INCLUDE_DIR}")
   target_link_libraries(korvex_qrencode INTERFACE "${QRENCODE_LIBRARY}")
   add_library(korvex_asio INTERFACE)
-  target_compile_definitions(korvex_asio INTERFACE ASIO_STANDALONE _WIN32_WINNT=0x0A00)
+  # Asio takes its thread class from pthreads when <pthread.h> came before
+  # its headers and from Win32 otherwise, so translation units disagreed on
+  # the io_context's timer thread: one made it with pthread_create and
+  # another joined and closed its pthread_t as a HANDLE (closing standard
+  # output, say). One choice everywhere: the pthreads std::thread uses too.
+  target_compile_definitions(korvex_asio INTERFACE ASIO_STANDALONE _WIN32_WINNT=0x0A00 ASIO_HAS_PTHREADS=1)
   target_link_libraries(korvex_asio INTERFACE korvex_headers ws2_32 mswsock)
   add_library(korvex_json INTERFACE)
   target_link_libraries(korvex_json INTERFACE korvex_headers)
