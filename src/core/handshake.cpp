@@ -138,8 +138,7 @@ HandshakeOutcome on_pair_confirm(const PendingPairing& pending, const PairConfir
     return out;
 }
 
-HandshakeOutcome on_auth_hello(HandshakeState& state, AuthHello&& hello, HostCore& core,
-                               const HandshakeContext& ctx) {
+HandshakeOutcome on_auth_hello(HandshakeState& state, AuthHello&& hello, HostCore& core) {
     const PairedClientRecord* record = find_client(core.store, hello.client_id);
     if (record == nullptr) return auth_error_unpaired();
     auto client_key = hex_decode_exact<32>(record->ed25519_public_key_hex);
@@ -151,38 +150,22 @@ HandshakeOutcome on_auth_hello(HandshakeState& state, AuthHello&& hello, HostCor
     pending.client_x25519 = hello.client_x25519;
     pending.client_ed25519 = *client_key;
     pending.client_nonce = hello.client_nonce;
-    pending.host_ephemeral = x25519_keypair(ctx.rng);
-    pending.host_nonce = fresh_nonce(ctx.rng);
-    pending.transcript = auth_transcript(pending.client_id, ctx.identity.host_id, pending.client_x25519,
-                                         pending.host_ephemeral.public_key, pending.client_nonce, pending.host_nonce);
-
-    AuthChallenge challenge;
-    challenge.host_id = ctx.identity.host_id;
-    challenge.host_name = std::string(ctx.host_name);
-    challenge.host_x25519 = pending.host_ephemeral.public_key;
-    challenge.host_nonce = pending.host_nonce;
-    challenge.host_sig = ed25519_sign(ctx.identity.seed, pending.transcript);
-    challenge.udp_port = ctx.udp_port;
-    challenge.os_type = std::string(ctx.os_type);
-    challenge.lan_endpoints = ctx.lan_endpoints;
-    challenge.tailscale_endpoints = ctx.tailscale_endpoints;
-    challenge.device_type = std::string(ctx.device_type);
-    return reply(Kind::Continue, MessageType::AuthChallenge, encode_json(challenge));
+    HandshakeOutcome out;
+    out.kind = Kind::Continue;
+    out.challenge_pending = true;
+    return out;
 }
 
-HandshakeOutcome on_auth_response(const PendingAuth& pending, const AuthResponse& response, HostCore& core,
+HandshakeOutcome on_auth_response(const PendingAuth& pending, const HandshakePrework& prework, HostCore& core,
                                   const HandshakeContext& ctx, std::string_view peer_ip) {
-    if (!ed25519_verify(pending.client_ed25519, pending.transcript, response.client_sig)) return close();
+    if (!prework.signature_ok) return close();
     PairedClientRecord* record = find_client(core.store, pending.client_id);
     if (record == nullptr) return auth_error_unpaired();
     // A re-pairing since AuthHello replaced the key this handshake checked:
     // the old key no longer opens a session. The session is registered in
     // this same locked step, so the check also holds at registration.
     if (stored_key_differs(core.store, pending.client_id, pending.client_ed25519)) return auth_error_unpaired();
-    SecretKey shared = x25519_shared(pending.host_ephemeral.private_key, pending.client_x25519);
-    if (is_all_zero(shared)) return close();
-    SecretKey session_key =
-        derive_auth_session_key(shared, pending.client_nonce, pending.host_nonce, pending.transcript);
+    if (!prework.session_key) return close();
 
     record->last_seen_unix = ctx.now_unix;
     record->last_remote_ip = std::string(peer_ip);
@@ -194,7 +177,7 @@ HandshakeOutcome on_auth_response(const PendingAuth& pending, const AuthResponse
     out.encrypted.push_back({MessageType::AuthOk, std::string(kAuthOkBody)});
     out.client_id = pending.client_id;
     out.display_name = pending.display_name;
-    out.session_key = session_key;
+    out.session_key = *prework.session_key;
     return out;
 }
 
@@ -222,26 +205,70 @@ HandshakeMessage decode_handshake_frame(std::uint8_t type, ByteView body) {
     }
 }
 
-HandshakeOutcome handle_handshake_frame(HandshakeState& state, HandshakeMessage&& message, HostCore& core,
-                                        const HandshakeContext& ctx, std::string_view peer_ip) {
+HandshakePrework prepare_handshake_step(const HandshakeState& state, const HandshakeMessage& message) {
+    HandshakePrework prework;
+    const auto* response = std::get_if<AuthResponse>(&message);
+    const auto* pending = std::get_if<PendingAuth>(&state);
+    if (response == nullptr || pending == nullptr) return prework;
+    prework.signature_ok = ed25519_verify(pending->client_ed25519, pending->transcript, response->client_sig);
+    if (!prework.signature_ok) return prework;
+    SecretKey shared = x25519_shared(pending->host_ephemeral.private_key, pending->client_x25519);
+    if (is_all_zero(shared)) return prework;
+    prework.session_key =
+        derive_auth_session_key(shared, pending->client_nonce, pending->host_nonce, pending->transcript);
+    return prework;
+}
+
+HandshakeOutcome handle_handshake_frame(HandshakeState& state, HandshakeMessage&& message,
+                                        const HandshakePrework& prework, HostCore& core, const HandshakeContext& ctx,
+                                        std::string_view peer_ip) {
     // The state is taken out for the step; only a Continue puts one back.
     HandshakeState taken = std::exchange(state, std::monostate{});
     const bool idle = std::holds_alternative<std::monostate>(taken);
     if (std::holds_alternative<HostInfoQuery>(message)) return idle ? host_info(ctx) : close();
     if (auto* request = std::get_if<PairRequest>(&message))
         return idle ? on_pair_request(state, std::move(*request), core, ctx) : close();
-    if (auto* hello = std::get_if<AuthHello>(&message))
-        return idle ? on_auth_hello(state, std::move(*hello), core, ctx) : close();
+    if (auto* hello = std::get_if<AuthHello>(&message)) return idle ? on_auth_hello(state, std::move(*hello), core) : close();
     if (auto* confirm = std::get_if<PairConfirm>(&message)) {
         if (auto* pending = std::get_if<PendingPairing>(&taken)) return on_pair_confirm(*pending, *confirm, core, ctx, peer_ip);
         return close();
     }
-    if (auto* response = std::get_if<AuthResponse>(&message)) {
-        if (auto* pending = std::get_if<PendingAuth>(&taken))
-            return on_auth_response(*pending, *response, core, ctx, peer_ip);
+    if (std::holds_alternative<AuthResponse>(message)) {
+        if (auto* pending = std::get_if<PendingAuth>(&taken)) return on_auth_response(*pending, prework, core, ctx, peer_ip);
         return close();
     }
     return close();
+}
+
+void finish_handshake_step(HandshakeState& state, HandshakeOutcome& outcome, const HandshakeContext& ctx) {
+    if (!outcome.challenge_pending) return;
+    outcome.challenge_pending = false;
+    PendingAuth& pending = std::get<PendingAuth>(state);
+    pending.host_ephemeral = x25519_keypair(ctx.rng);
+    pending.host_nonce = fresh_nonce(ctx.rng);
+    pending.transcript = auth_transcript(pending.client_id, ctx.identity.host_id, pending.client_x25519,
+                                         pending.host_ephemeral.public_key, pending.client_nonce, pending.host_nonce);
+
+    AuthChallenge challenge;
+    challenge.host_id = ctx.identity.host_id;
+    challenge.host_name = std::string(ctx.host_name);
+    challenge.host_x25519 = pending.host_ephemeral.public_key;
+    challenge.host_nonce = pending.host_nonce;
+    challenge.host_sig = ed25519_sign(ctx.identity.seed, pending.transcript);
+    challenge.udp_port = ctx.udp_port;
+    challenge.os_type = std::string(ctx.os_type);
+    challenge.lan_endpoints = ctx.lan_endpoints;
+    challenge.tailscale_endpoints = ctx.tailscale_endpoints;
+    challenge.device_type = std::string(ctx.device_type);
+    outcome.plain.push_back({MessageType::AuthChallenge, encode_json(challenge)});
+}
+
+HandshakeOutcome handle_handshake_frame(HandshakeState& state, HandshakeMessage&& message, HostCore& core,
+                                        const HandshakeContext& ctx, std::string_view peer_ip) {
+    const HandshakePrework prework = prepare_handshake_step(state, message);
+    HandshakeOutcome outcome = handle_handshake_frame(state, std::move(message), prework, core, ctx, peer_ip);
+    finish_handshake_step(state, outcome, ctx);
+    return outcome;
 }
 
 HandshakeOutcome handle_handshake_frame(HandshakeState& state, std::uint8_t type, ByteView body, HostCore& core,

@@ -1,8 +1,11 @@
 #pragma once
 // The handshake of one connection: host information, authentication of a
 // paired client and pairing of a new one. Each received plain frame is one
-// step, run with the host lock held.
+// step, run with the host lock held; an authentication's public-key work
+// is done before (prepare_handshake_step) and after (finish_handshake_step)
+// that step, so it never holds up another client's input.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -60,6 +63,16 @@ struct HandshakeOutcome {
     // A pairing replaced the key stored for client_id: the sessions opened
     // with the old key must end, as if the device had been removed.
     bool replaced_key = false;
+    // An AuthHello was accepted: finish_handshake_step makes the challenge.
+    bool challenge_pending = false;
+};
+
+// What a step computes from this connection's own state alone, before the
+// host lock is taken: an AuthResponse's signature check, shared secret and
+// session key.
+struct HandshakePrework {
+    bool signature_ok = false;
+    std::optional<SecretKey> session_key;  // none: no valid shared secret
 };
 
 // A handshake frame as decoded before the host lock is taken: parsing a
@@ -86,7 +99,17 @@ struct HandshakeContext {
     std::string_view os_type = kOsType;  // "windows", "linux"
 };
 
-// One step, with the host lock held; `message` is taken apart.
+// Before the lock.
+HandshakePrework prepare_handshake_step(const HandshakeState& state, const HandshakeMessage& message);
+// The step, with the host lock held; `message` is taken apart.
+HandshakeOutcome handle_handshake_frame(HandshakeState& state, HandshakeMessage&& message,
+                                        const HandshakePrework& prework, HostCore& core, const HandshakeContext& ctx,
+                                        std::string_view peer_ip);
+// After the lock: the host's ephemeral key, nonce and signature of an
+// AuthChallenge (reads only the context's immutable parts and its rng).
+void finish_handshake_step(HandshakeState& state, HandshakeOutcome& outcome, const HandshakeContext& ctx);
+
+// The three in a row (tests, fuzzing, the in-process fake host).
 HandshakeOutcome handle_handshake_frame(HandshakeState& state, HandshakeMessage&& message, HostCore& core,
                                         const HandshakeContext& ctx, std::string_view peer_ip);
 // Decoding and the step in one call.

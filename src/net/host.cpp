@@ -3,6 +3,7 @@
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 
 #include "core/advertisement.h"
@@ -73,8 +74,13 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
     auto shared = std::make_shared<HostShared>(services, std::move(identity), outcome.host_name, device_type(),
                                                std::move(store));
     shared->set_ports(listeners.tcp_port, listeners.udp_port);
-    shared->store_writer().set_poster(
-        [&pool = outcome.runtime->blocking()](std::function<void()> job) { asio::post(pool, std::move(job)); });
+    shared->store_writer().set_poster([&io, &pool = outcome.runtime->blocking(),
+                                       delay = options.store_refresh_delay](std::function<void()> job) {
+        auto timer = std::make_shared<asio::steady_timer>(io, delay);
+        timer->async_wait([timer, &pool, job = std::move(job)](std::error_code) mutable {
+            asio::post(pool, std::move(job));
+        });
+    });
     shared->set_event_sink(std::move(notify_event));
     // A missing or bad mapping file gives the defaults; the probe of the
     // driver may take seconds, so neither runs under the lock.

@@ -2,6 +2,8 @@
 // Start-up of the host shared by the Windows and Linux programs: data folder,
 // identity, store, runtime, listeners, host name, shared state and tasks.
 // Each program adds only its own face (tray, console) around it.
+#include <chrono>
+
 #include <asio/io_context.hpp>
 #include <asio/thread_pool.hpp>
 #include <functional>
@@ -34,6 +36,10 @@ struct HostOptions {
     std::uint16_t last_port = kLastPort;
     unsigned worker_threads = 4;
     unsigned blocking_threads = 3;
+    // How long an authentication's lastSeenUnix refresh waits before it is
+    // written, taking every refresh of that time along: what a crash may
+    // lose of them.
+    std::chrono::milliseconds store_refresh_delay{1000};
 };
 
 // The asynchronous runtime: worker threads running one io_context, and a

@@ -186,19 +186,24 @@ private:
         // Decoded before the lock: a stranger's body must not hold up the
         // input of every paired client.
         HandshakeMessage message = decode_handshake_frame(frame.type, frame.body);
+        const HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
+                                   lan, tailscale, host_->device_type(), host_->services().rng,
+                                   host_->store_writer(), now, host_->os_type()};
+        // An authentication's signatures and key agreement, too, are done
+        // outside the lock.
+        const HandshakePrework prework = prepare_handshake_step(handshake_, message);
         // The session is registered in the same step that makes AuthOk or
         // PairComplete: a datagram the client sends the instant it reads
         // the reply must find it.
         HandshakeOutcome outcome = host_->with_core([&](LockedCore& locked) {
-            HandshakeContext ctx{host_->identity(), host_->host_public(), host_->host_name(), host_->udp_port(),
-                                 lan, tailscale, host_->device_type(), host_->services().rng,
-                                 host_->store_writer(), now, host_->os_type()};
-            HandshakeOutcome out = handle_handshake_frame(handshake_, std::move(message), locked.core, ctx, peer_text_);
+            HandshakeOutcome out =
+                handle_handshake_frame(handshake_, std::move(message), prework, locked.core, ctx, peer_text_);
             // The sessions opened with a key a re-pairing replaced end here.
             if (out.replaced_key) end_sessions_of(locked, out.client_id);
             if (out.kind == HandshakeOutcome::Kind::Established) register_client(locked, out);
             return out;
         });
+        finish_handshake_step(handshake_, outcome, ctx);
         using Kind = HandshakeOutcome::Kind;
         if (outcome.kind == Kind::Close) co_return false;
         for (const auto& out : outcome.plain) {

@@ -35,20 +35,25 @@ void StoreWriter::save_soon(const PairedStore& store) {
 }
 
 void StoreWriter::drain() {
-    for (;;) {
-        std::optional<PairedStore> copy;
-        std::uint64_t generation;
-        {
-            std::lock_guard lock(state_mutex_);
-            if (!pending_) {
-                in_flight_ = false;
-                return;
-            }
-            copy = std::exchange(pending_, std::nullopt);
-            generation = pending_generation_;
+    std::optional<PairedStore> copy;
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(state_mutex_);
+        copy = std::exchange(pending_, std::nullopt);
+        generation = pending_generation_;
+        if (!copy) {
+            in_flight_ = false;
+            return;
         }
-        (void)write(*copy, generation);
     }
+    (void)write(*copy, generation);
+    // What arrived during the write waits for a job of its own, so the
+    // writes stay one delay apart.
+    std::lock_guard lock(state_mutex_);
+    if (pending_ && post_)
+        post_([this] { drain(); });
+    else
+        in_flight_ = false;
 }
 
 void StoreWriter::flush() {

@@ -2,7 +2,9 @@
 // Writes the paired-device store for the host. Pairings and removals are
 // written at once by the caller's step; the lastSeenUnix refresh of every
 // authentication is written behind the host lock on the blocking pool, one
-// write at a time, each write taking the newest copy handed over meanwhile.
+// write at a time, each write taking the newest copy handed over meanwhile;
+// the poster delays each such write a little, so a stream of
+// authentications costs one write per delay rather than one each.
 // Writes never overtake each other: a copy older than what is already on
 // disk is dropped.
 #include <atomic>
@@ -18,7 +20,8 @@ namespace korvex::net {
 
 class StoreWriter final : public StoreSaver {
 public:
-    // How background work is started (the runtime's blocking pool).
+    // How background work is started (the runtime's blocking pool, after
+    // the refresh delay).
     using Post = std::function<void(std::function<void()>)>;
 
     explicit StoreWriter(FileSystem& fs) : fs_(fs) {}

@@ -233,6 +233,20 @@ TEST_F(WriterTest, RefreshesCoalesceIntoOneWriteOfTheNewest) {
     EXPECT_EQ(last_seen_on_disk(), 5u);
 }
 
+TEST_F(WriterTest, RefreshDuringAWriteWaitsForAJobOfItsOwn) {
+    writer.save_soon(with_last_seen(1));
+    ASSERT_EQ(jobs.size(), 1u);
+    fs.before_write = [&](const std::string&) { writer.save_soon(with_last_seen(2)); };
+    auto first = jobs.front();  // the vector grows while it runs
+    first();
+    fs.before_write = nullptr;
+    EXPECT_EQ(last_seen_on_disk(), 1u);
+    ASSERT_EQ(jobs.size(), 2u) << "the newer copy is posted again, one delay later";
+    jobs.back()();
+    EXPECT_EQ(last_seen_on_disk(), 2u);
+    EXPECT_EQ(writer.writes(), 2u);
+}
+
 TEST_F(WriterTest, ImmediateSaveSupersedesAWaitingRefresh) {
     writer.save_soon(with_last_seen(1));
     ASSERT_TRUE(writer.save_now(with_last_seen(2)));
