@@ -7,23 +7,31 @@
 namespace korvex::test {
 namespace {
 
-TEST(RunningHost, LeavingTheScopeStopsTheHostAndReleasesHeldInput) {
+// The seams of one host with its own in-memory data folder.
+struct FakePlatform {
     MemoryFileSystem fs;
     FakeEnvironment env;
-    env.vars["RC_DATA_DIR"] = "data";
     FakeProtector protector;
     RecordingSink sink;
     FakeSas sas;
     FakeSystemInfo system;
-    system.addresses = ips({"127.0.0.1"});
     FakeTailscaleClient tailscale;
     net::HostPlatform platform{fs, os_random(), system_clock(), env, protector, sink, sas, system, tailscale, nullptr};
+    FakePlatform() {
+        env.vars["RC_DATA_DIR"] = "data";
+        system.addresses = ips({"127.0.0.1"});
+    }
+};
+
+TEST(RunningHost, LeavingTheScopeStopsTheHostAndReleasesHeldInput) {
+    FakePlatform seams;
+    RecordingSink& sink = seams.sink;
     net::HostOptions options;
     options.first_port = 0;
     options.last_port = 0;
     std::uint16_t port = 0;
     {
-        auto started = net::start_running_host(platform, options, [](const HostEvent&) {}, [] {});
+        auto started = net::start_running_host(seams.platform, options, [](const HostEvent&) {}, [] {});
         ASSERT_TRUE(started) << started.error().text;
         net::RunningHost host = std::move(*started);  // the moved-from one must not stop it
         port = host.port();
@@ -40,22 +48,6 @@ TEST(RunningHost, LeavingTheScopeStopsTheHostAndReleasesHeldInput) {
     client::Connection late;
     EXPECT_FALSE(late.connect("127.0.0.1", port, 2s));
 }
-
-// The seams of one host with its own in-memory data folder.
-struct FakePlatform {
-    MemoryFileSystem fs;
-    FakeEnvironment env;
-    FakeProtector protector;
-    RecordingSink sink;
-    FakeSas sas;
-    FakeSystemInfo system;
-    FakeTailscaleClient tailscale;
-    net::HostPlatform platform{fs, os_random(), system_clock(), env, protector, sink, sas, system, tailscale, nullptr};
-    FakePlatform() {
-        env.vars["RC_DATA_DIR"] = "data";
-        system.addresses = ips({"127.0.0.1"});
-    }
-};
 
 // With every port of its range held by another program the host does not
 // start, and the tray's error box tells the user why in the system's words.
