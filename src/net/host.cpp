@@ -24,7 +24,10 @@
 namespace korvex::net {
 
 HostRuntime::HostRuntime(unsigned workers, unsigned blocking)
-    : work_(asio::make_work_guard(io_)), blocking_(blocking), worker_count_(workers) {
+    : work_(asio::make_work_guard(io_)),
+      datagram_work_(asio::make_work_guard(datagrams_)),
+      blocking_(blocking),
+      worker_count_(workers) {
     // The pool's threads get the same priority as the workers.
     for (unsigned i = 0; i < blocking; ++i) asio::post(blocking_, [] { raise_thread_priority(); });
 }
@@ -36,6 +39,10 @@ void HostRuntime::start() {
             io_.run();
         });
     }
+    datagram_thread_ = std::thread([this] {
+        raise_thread_priority();
+        datagrams_.run();
+    });
 }
 
 void HostRuntime::stop() {
@@ -43,6 +50,9 @@ void HostRuntime::stop() {
     io_.stop();
     for (auto& worker : workers_) worker.join();
     workers_.clear();
+    datagram_work_.reset();
+    datagrams_.stop();
+    if (datagram_thread_.joinable()) datagram_thread_.join();
     blocking_.stop();
     blocking_.join();
 }
@@ -66,7 +76,7 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
 
     outcome.runtime = std::make_unique<HostRuntime>(options.worker_threads, options.blocking_threads);
     asio::io_context& io = outcome.runtime->io();
-    KORVEX_TRY(ListenerSet listeners, bind_listeners(io, options.first_port, options.last_port));
+    KORVEX_TRY(ListenerSet listeners, bind_listeners(io, outcome.runtime->datagrams(), options.first_port, options.last_port));
     outcome.port = listeners.tcp_port;
     outcome.host_name = resolve_host_name(platform.env);
 
@@ -116,8 +126,9 @@ Result<StartupOutcome> start_host(const HostPlatform& platform, const HostOption
 
     asio::co_spawn(io, run_accept_loop(std::move(listeners.tcp_v4), shared), asio::detached);
     if (listeners.tcp_v6) asio::co_spawn(io, run_accept_loop(std::move(*listeners.tcp_v6), shared), asio::detached);
-    spawn_datagram_task(io, std::move(listeners.udp_v4), shared);
-    if (listeners.udp_v6) spawn_datagram_task(io, std::move(*listeners.udp_v6), shared);
+    asio::io_context& datagram_io = outcome.runtime->datagrams();
+    spawn_datagram_task(datagram_io, std::move(listeners.udp_v4), shared);
+    if (listeners.udp_v6) spawn_datagram_task(datagram_io, std::move(*listeners.udp_v6), shared);
     auto motion_strand = asio::make_strand(io);
     auto motion_wake = std::make_shared<WakeSignal>(motion_strand);
     shared->with_core([&](LockedCore& locked) {

@@ -52,6 +52,10 @@ public:
     HostRuntime& operator=(const HostRuntime&) = delete;
 
     asio::io_context& io() { return io_; }
+    // The datagram sockets' own context and thread: a datagram goes from
+    // the socket to the sink on the thread that saw it arrive, with no
+    // hand-off between threads.
+    asio::io_context& datagrams() { return datagrams_; }
     asio::thread_pool& blocking() { return blocking_; }
     void start();
     void stop();
@@ -59,6 +63,9 @@ public:
 private:
     asio::io_context io_;
     asio::executor_work_guard<asio::io_context::executor_type> work_;
+    asio::io_context datagrams_{1};
+    asio::executor_work_guard<asio::io_context::executor_type> datagram_work_;
+    std::thread datagram_thread_;
     asio::thread_pool blocking_;
     unsigned worker_count_;
     std::vector<std::thread> workers_;

@@ -55,7 +55,8 @@ Result<udp::socket> bind_datagram_socket(asio::io_context& io, const udp::endpoi
     return socket;
 }
 
-Result<ListenerSet> bind_listeners(asio::io_context& io, std::uint16_t first_port, std::uint16_t last_port) {
+Result<ListenerSet> bind_listeners(asio::io_context& io, asio::io_context& datagram_io, std::uint16_t first_port,
+                                   std::uint16_t last_port) {
     std::optional<Error> last_error;
     for (std::uint32_t p = first_port; p <= last_port; ++p) {
         auto port = static_cast<std::uint16_t>(p);
@@ -71,7 +72,7 @@ Result<ListenerSet> bind_listeners(asio::io_context& io, std::uint16_t first_por
             continue;
         }
         // Port 0 (tests) lets each socket take any free port of its own.
-        auto udp4 = bind_datagram_socket(io, udp::endpoint(asio::ip::address_v4::any(), p == 0 ? 0 : tcp_port));
+        auto udp4 = bind_datagram_socket(datagram_io, udp::endpoint(asio::ip::address_v4::any(), p == 0 ? 0 : tcp_port));
         if (!udp4) {
             last_error = udp4.error();
             continue;
@@ -83,7 +84,7 @@ Result<ListenerSet> bind_listeners(asio::io_context& io, std::uint16_t first_por
         }
         ListenerSet set{std::move(*tcp4), std::move(*udp4), std::nullopt, std::nullopt, tcp_port, udp_port};
         if (auto tcp6 = bind_tcp(io, tcp::endpoint(asio::ip::address_v6::any(), tcp_port))) set.tcp_v6 = std::move(*tcp6);
-        if (auto udp6 = bind_datagram_socket(io, udp::endpoint(asio::ip::address_v6::any(), udp_port)))
+        if (auto udp6 = bind_datagram_socket(datagram_io, udp::endpoint(asio::ip::address_v6::any(), udp_port)))
             set.udp_v6 = std::move(*udp6);
         return set;
     }

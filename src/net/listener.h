@@ -29,7 +29,9 @@ struct ListenerSet {
 
 // Tries first_port..last_port in order (0 asks the system for any port);
 // the error of the last port tried when all fail.
-Result<ListenerSet> bind_listeners(asio::io_context& io, std::uint16_t first_port, std::uint16_t last_port);
+// The datagram sockets belong to `datagram_io`, the rest to `io`.
+Result<ListenerSet> bind_listeners(asio::io_context& io, asio::io_context& datagram_io, std::uint16_t first_port,
+                                   std::uint16_t last_port);
 
 Result<asio::ip::udp::socket> bind_datagram_socket(asio::io_context& io, const asio::ip::udp::endpoint& endpoint);
 
