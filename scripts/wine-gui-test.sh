@@ -333,6 +333,9 @@ while len(v4) < 11 and time.time() < deadline:
             if family == socket.AF_INET and port in v4:
                 continue
             s = socket.socket(family, socket.SOCK_STREAM)
+            # The paired session the host closed on Exit leaves its port in
+            # TIME_WAIT, which refuses a plain bind here but not the host'"'"'s.
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             if family == socket.AF_INET6:
                 s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
             try:
@@ -359,6 +362,12 @@ time.sleep(600)
     else
         log "no error box; visible windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
         kill -0 "$host_pid" 2>/dev/null && log "the process is running" || log "the process has ended"
+    fi
+    # A host that did start must not stay to answer for the next step.
+    if [[ -n $host_pid ]]; then
+        kill "$host_pid" 2>/dev/null
+        host_gone 10
+        "$WINESERVER" -w
     fi
     kill "$holder_pid" 2>/dev/null
     wait "$holder_pid" 2>/dev/null
