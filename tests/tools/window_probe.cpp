@@ -87,14 +87,14 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("layout mismatch client %ld x %ld\n", client.right, client.bottom);
             ++bad;
         }
-        const auto specs = korvex::app::mapping_window_controls();
-        if (specs.size() != found.size()) {
-            std::printf("layout mismatch count %zu controls, %zu expected\n", found.size(), specs.size());
+        const auto expected = korvex::app::mapping_window_controls();
+        if (expected.size() != found.size()) {
+            std::printf("layout mismatch count %zu controls, %zu expected\n", found.size(), expected.size());
             ++bad;
         }
         // Children come in creation order, which is the layout's order.
-        for (std::size_t i = 0; i < specs.size() && i < found.size(); ++i) {
-            const auto& s = specs[i];
+        for (std::size_t i = 0; i < expected.size() && i < found.size(); ++i) {
+            const auto& s = expected[i];
             const auto& f = found[i];
             const bool combo = s.kind == korvex::app::ControlClass::ComboBox;
             const bool place = f.id == s.id && f.rect.left == scale_to_dpi(s.x, dpi) &&
