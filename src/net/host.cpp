@@ -5,6 +5,8 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
+#include <condition_variable>
+#include <mutex>
 
 #include "core/advertisement.h"
 #include "core/data_files.h"
@@ -28,19 +30,34 @@ HostRuntime::HostRuntime(unsigned workers, unsigned blocking)
       datagram_work_(asio::make_work_guard(datagrams_)),
       blocking_(blocking),
       worker_count_(workers) {
-    // The pool's threads get the same priority as the workers.
-    for (unsigned i = 0; i < blocking; ++i) asio::post(blocking_, [] { raise_thread_priority(); });
+    // Each pool thread takes one of these first jobs (each waits until all
+    // are taken), so every one has its role before other work. A mutex and
+    // condition rather than std::latch, whose wait MinGW's library can miss.
+    struct Barrier {
+        std::mutex mutex;
+        std::condition_variable all_arrived;
+        unsigned waiting;
+    };
+    auto barrier = std::make_shared<Barrier>();
+    barrier->waiting = blocking;
+    for (unsigned i = 0; i < blocking; ++i)
+        asio::post(blocking_, [barrier] {
+            set_thread_role(ThreadRole::Network);
+            std::unique_lock lock(barrier->mutex);
+            if (--barrier->waiting == 0) barrier->all_arrived.notify_all();
+            barrier->all_arrived.wait(lock, [&] { return barrier->waiting == 0; });
+        });
 }
 
 void HostRuntime::start() {
     for (unsigned i = 0; i < worker_count_; ++i) {
         workers_.emplace_back([this] {
-            raise_thread_priority();
+            set_thread_role(ThreadRole::Network);
             io_.run();
         });
     }
     datagram_thread_ = std::thread([this] {
-        raise_thread_priority();
+        set_thread_role(ThreadRole::Input);
         datagrams_.run();
     });
 }

@@ -42,8 +42,9 @@ struct HostOptions {
     std::chrono::milliseconds store_refresh_delay{1000};
 };
 
-// The asynchronous runtime: worker threads running one io_context, and a
-// small pool for blocking work. Destroying it stops every task.
+// The asynchronous runtime: worker threads running one io_context, a
+// thread for the datagrams and a small pool for blocking work. Destroying
+// it stops every task.
 class HostRuntime {
 public:
     HostRuntime(unsigned workers, unsigned blocking);

@@ -12,7 +12,11 @@ std::string default_host_name();
 std::string device_type();
 // This OS's words: the OS field clients see, the gamepad, Ctrl+Alt+Del.
 const OsTerms& os_terms();
-// Thread-start hook of the runtime: input latency matters more than fairness.
-void raise_thread_priority();
+// What a runtime thread does, for its standing against the machine's other
+// work: the datagrams' input thread first, then the sessions and the
+// blocking pool.
+enum class ThreadRole { Input, Network };
+// Called once at the start of each runtime thread.
+void set_thread_role(ThreadRole role);
 
 }  // namespace korvex

@@ -16,6 +16,11 @@ std::string device_type() {
 
 const OsTerms& os_terms() { return kWindowsTerms; }
 
-void raise_thread_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL); }
+void set_thread_role(ThreadRole role) {
+    // Windows schedules by priority first: the datagrams' thread preempts
+    // the host's own handshake work and any ordinary program's at once.
+    SetThreadPriority(GetCurrentThread(),
+                      role == ThreadRole::Input ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_ABOVE_NORMAL);
+}
 
 }  // namespace korvex
