@@ -5,8 +5,6 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
-#include <condition_variable>
-#include <mutex>
 
 #include "core/advertisement.h"
 #include "core/data_files.h"
@@ -28,25 +26,16 @@ namespace korvex::net {
 HostRuntime::HostRuntime(unsigned workers, unsigned blocking)
     : work_(asio::make_work_guard(io_)),
       datagram_work_(asio::make_work_guard(datagrams_)),
-      blocking_(blocking),
+      blocking_(0),
       worker_count_(workers) {
-    // Each pool thread takes one of these first jobs (each waits until all
-    // are taken), so every one has its role before other work. A mutex and
-    // condition rather than std::latch, whose wait MinGW's library can miss.
-    struct Barrier {
-        std::mutex mutex;
-        std::condition_variable all_arrived;
-        unsigned waiting;
-    };
-    auto barrier = std::make_shared<Barrier>();
-    barrier->waiting = blocking;
-    for (unsigned i = 0; i < blocking; ++i)
-        asio::post(blocking_, [barrier] {
+    // The pool's threads are ours, attached to it, so each takes its role
+    // before it runs any job.
+    for (unsigned i = 0; i < blocking; ++i) {
+        blocking_threads_.emplace_back([this] {
             set_thread_role(ThreadRole::Network);
-            std::unique_lock lock(barrier->mutex);
-            if (--barrier->waiting == 0) barrier->all_arrived.notify_all();
-            barrier->all_arrived.wait(lock, [&] { return barrier->waiting == 0; });
+            blocking_.attach();
         });
+    }
 }
 
 void HostRuntime::start() {
@@ -71,7 +60,8 @@ void HostRuntime::stop() {
     datagrams_.stop();
     if (datagram_thread_.joinable()) datagram_thread_.join();
     blocking_.stop();
-    blocking_.join();
+    for (auto& thread : blocking_threads_) thread.join();
+    blocking_threads_.clear();
 }
 
 HostRuntime::~HostRuntime() { stop(); }

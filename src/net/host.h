@@ -68,6 +68,7 @@ private:
     asio::executor_work_guard<asio::io_context::executor_type> datagram_work_;
     std::thread datagram_thread_;
     asio::thread_pool blocking_;
+    std::vector<std::thread> blocking_threads_;
     unsigned worker_count_;
     std::vector<std::thread> workers_;
 };
