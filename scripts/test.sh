@@ -47,6 +47,20 @@ werror=OFF
 passed=0
 failed=0
 problems=()
+failures=()
+# What failed in a stage's log, by name, so the last lines of a long run say
+# which test to look at: ctest's list, GoogleTest's [  FAILED  ] lines, and
+# the scripts' "FAILED: WHAT" checks.
+note_failures() {
+    local stage=$1 log=$2 line
+    [[ -f $log ]] || return 0
+    while IFS= read -r line; do
+        failures+=("$stage: $line")
+    done < <(tr -d '\r' <"$log" | sed -nE \
+        -e 's/^[[:space:]]*[0-9]+ - ([^ ]+ \([^)]*\))$/\1/p' \
+        -e 's/^\[  FAILED  \] ([A-Za-z_][^ ,]*).*/\1/p' \
+        -e 's/.*(FAILED: .*)$/\1/p' -e 's/^[a-z-]+: (.* FAILED after .*)$/\1/p' | awk '!seen[$0]++' | head -n 20)
+}
 # Something went wrong outside a test (a build, a crash): it counts as a
 # failure too, so the final line never reads "0 failed" after one.
 problem() {
@@ -99,6 +113,7 @@ run_native() {
     ctest --preset linux --parallel "$JOBS" 2>&1 | tee "$log" || rc=$?
     local before=$failed
     count_ctest "$log"
+    note_failures native "$log"
     [[ $rc == 0 || $failed != "$before" ]] || problem "ctest exited with $rc"
 }
 
@@ -182,6 +197,7 @@ run_windows() {
         (cd "$(dirname "$exe")" && timeout 900 "$WINE" "$exe" --gtest_brief=1) 2>&1 | tr -d '\r' | tee "$log" \
             || rc=${PIPESTATUS[0]}
         count_gtest "$log" "$name" "$rc"
+        note_failures "$name" "$log"
     done
     stop_wine_session
 }
@@ -226,6 +242,7 @@ run_counted() {
     shift
     mkdir -p "$ROOT/build"
     "$@" 2>&1 | tee "$log" || rc=${PIPESTATUS[0]}
+    note_failures "$name" "$log"
     local line
     line=$(grep -E "^$name: [0-9]+ passed, [0-9]+ failed$" "$log" | tail -n1) || true
     if [[ -z $line ]]; then
@@ -254,6 +271,7 @@ if [[ $hardening == 1 ]]; then
 fi
 
 echo
+for p in "${failures[@]+"${failures[@]}"}"; do echo "failed in $p"; done
 for p in "${problems[@]+"${problems[@]}"}"; do echo "failed: $p"; done
 echo "Took $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"
