@@ -184,8 +184,19 @@ menu_keys() {
 }
 
 start_host() {
-    RC_DATA_DIR=$(winpath "$1") "$WINE" "$WORK/bin/korvex-host.exe" >/dev/null 2>&1 &
+    RC_DATA_DIR=$(winpath "$1") "$WINE" "$WORK/bin/korvex-host.exe" >>"$WORK/host.log" 2>&1 &
     host_pid=$!
+}
+
+# When an expected window never came: whether the program still runs, which
+# windows are there, and a screenshot ($1 names it).
+missing_window() {
+    local state="running"
+    kill -0 "$host_pid" 2>/dev/null || { wait "$host_pid" 2>/dev/null; state="ended with exit code $?"; }
+    log "the program: $state; visible windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+    import -window root "$WORK/$1.png" 2>/dev/null && log "screen: $WORK/$1.png"
+    [[ -s $WORK/host.log ]] && log "Wine's last words: $(tail -n 5 "$WORK/host.log" | tr '\n' '|')"
+    return 0
 }
 
 host_gone() {
@@ -217,7 +228,7 @@ flow() {
     checked "the first-run check asked for the logon task" grep -qxE $'/Query /TN KorvexHost\r?' "$KORVEX_SCHTASKS_LOG" \
         || return 1
     local tray
-    tray=$(wait_window '^Wine System Tray$' 20) || { log "no tray icon"; return 1; }
+    tray=$(wait_window '^Wine System Tray$' 20) || { log "no tray icon"; missing_window no-tray; return 1; }
     local width_before
     width_before=$(geometry "$tray" | cut -d' ' -f3)
 
@@ -360,8 +371,8 @@ time.sleep(600)
         xdotool key --window "$box" Return
         host_gone 10 && ok=1 || log "the process is still there after the box"
     else
-        log "no error box; visible windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
-        kill -0 "$host_pid" 2>/dev/null && log "the process is running" || log "the process has ended"
+        log "no error box"
+        missing_window no-error-box
     fi
     # A host that did start must not stay to answer for the next step.
     if [[ -n $host_pid ]]; then
@@ -427,7 +438,7 @@ mapping_window() {
     printf 1 >"$data/vigem_notified"
     start_host "$data"
     local tray window
-    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon"; return 1; }
+    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon"; missing_window no-tray; return 1; }
     window=$(open_mapping_window "$tray") || { log "the menu item did not open the window"; return 1; }
     log "ok: the menu item opens the mapping window"
     xdotool mousemove 1000 750
@@ -500,7 +511,7 @@ sys.exit(0 if ok else 1)' "$data/gamepad_mapping.json" || return 1
     "$WINESERVER" -w
     TRAY_DPI=144
     start_host "$data"
-    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon at 144 DPI"; return 1; }
+    tray=$(wait_window '^Wine System Tray$' 30) || { log "no tray icon at 144 DPI"; missing_window no-tray-144; return 1; }
     sleep 1
     window=$(open_mapping_window "$tray") || { log "no mapping window at 144 DPI"; return 1; }
     xdotool mousemove 1590 990

@@ -131,12 +131,19 @@ void init_icon_data(TrayState& state, HWND window) {
 
 void add_tray_icon(TrayState& state) {
     update_icon_and_tip(state);
-    Shell_NotifyIconW(NIM_ADD, &state.icon_data);
+    HWND window = state.icon_data.hWnd;
+    // A shell that announces a restart may still show the icon: then the
+    // add fails and the modify succeeds.
+    if (Shell_NotifyIconW(NIM_ADD, &state.icon_data) || Shell_NotifyIconW(NIM_MODIFY, &state.icon_data)) {
+        KillTimer(window, kTrayIconRetryTimer);
+        return;
+    }
+    SetTimer(window, kTrayIconRetryTimer, 1000, nullptr);
 }
 
 void refresh_tray(TrayState& state) {
     update_icon_and_tip(state);
-    Shell_NotifyIconW(NIM_MODIFY, &state.icon_data);
+    if (!Shell_NotifyIconW(NIM_MODIFY, &state.icon_data)) add_tray_icon(state);
 }
 
 HICON draw_tray_icon(int size, int variant) {
@@ -197,6 +204,11 @@ LRESULT CALLBACK tray_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         const unsigned codes = std::exchange(state->deferred_notify, 0u);
         if (codes & ((1u << kNotifyPairingFinished) | (1u << kNotifyPairingWithdrawn))) close_pairing_flyout();
         refresh_tray(*state);
+        return 0;
+    }
+    if (message == WM_TIMER && wparam == kTrayIconRetryTimer) {
+        // Tried again after the capture; the timer goes on until then.
+        if (!mapping_capture_running()) add_tray_icon(*state);
         return 0;
     }
     if (state->taskbar_created_msg != 0 && message == state->taskbar_created_msg) {

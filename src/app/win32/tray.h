@@ -15,6 +15,8 @@ namespace korvex::app::win32 {
 inline constexpr UINT WM_TRAY_CALLBACK = WM_APP + 1;
 inline constexpr UINT WM_HOST_NOTIFY = WM_APP + 2;
 inline constexpr UINT kTrayIconId = 1;
+// The tray window's timer that tries the icon again.
+inline constexpr UINT_PTR kTrayIconRetryTimer = 1;
 
 struct TrayState {
     // Declared in this order so the control goes first, then the host stops
@@ -37,6 +39,8 @@ TrayState* tray_state();
 
 // Fills icon_data for `window` (flags, callback, id) without an icon yet.
 void init_icon_data(TrayState& state, HWND window);
+// Puts the icon in the notification area. Where there is none yet (a start
+// at login before the shell's taskbar is up), tries again every second.
 void add_tray_icon(TrayState& state);
 void refresh_tray(TrayState& state);
 
