@@ -64,9 +64,9 @@ void show_pad_notice(TrayState& state, std::string_view notice) {
     std::copy(title.begin(), title.end(), state.icon_data.szInfoTitle);
     state.icon_data.dwInfoFlags = NIIF_INFO;
     state.icon_data.uFlags |= NIF_INFO;
-    Shell_NotifyIconW(NIM_MODIFY, &state.icon_data);
-    // Later icon updates must not repeat the balloon.
-    state.icon_data.uFlags &= ~static_cast<UINT>(NIF_INFO);
+    // An icon still waiting for the notification area takes the balloon
+    // with it when it goes in.
+    refresh_tray(state);
 }
 
 void first_run_prompt(HWND tray, const std::string& data_dir) {

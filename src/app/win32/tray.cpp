@@ -19,6 +19,10 @@ thread_local std::unique_ptr<TrayState> t_tray;
 
 std::wstring wide(std::string_view text) { return korvex::win32::widen(text).value_or(std::wstring()); }
 
+// A balloon rides along until the shell has taken it once; later updates
+// must not repeat it.
+void balloon_delivered(TrayState& state) { state.icon_data.uFlags &= ~static_cast<UINT>(NIF_INFO); }
+
 void update_icon_and_tip(TrayState& state) {
     net::HostStatus status = state.control->status();
     state.icon_data.hIcon = status.controller ? state.controlled_icon : state.ready_icon;
@@ -135,6 +139,7 @@ void add_tray_icon(TrayState& state) {
     // A shell that announces a restart may still show the icon: then the
     // add fails and the modify succeeds.
     if (Shell_NotifyIconW(NIM_ADD, &state.icon_data) || Shell_NotifyIconW(NIM_MODIFY, &state.icon_data)) {
+        balloon_delivered(state);
         KillTimer(window, kTrayIconRetryTimer);
         return;
     }
@@ -143,7 +148,10 @@ void add_tray_icon(TrayState& state) {
 
 void refresh_tray(TrayState& state) {
     update_icon_and_tip(state);
-    if (!Shell_NotifyIconW(NIM_MODIFY, &state.icon_data)) add_tray_icon(state);
+    if (Shell_NotifyIconW(NIM_MODIFY, &state.icon_data))
+        balloon_delivered(state);
+    else
+        add_tray_icon(state);
 }
 
 HICON draw_tray_icon(int size, int variant) {
