@@ -56,10 +56,13 @@ note_failures() {
     [[ -f $log ]] || return 0
     while IFS= read -r line; do
         failures+=("$stage: $line")
-    done < <(tr -d '\r' <"$log" | sed -nE \
-        -e 's/^[[:space:]]*[0-9]+ - ([^ ]+ \([^)]*\))$/\1/p' \
-        -e 's/^\[  FAILED  \] ([A-Za-z_][^ ,]*).*/\1/p' \
-        -e 's/.*(FAILED: .*)$/\1/p' -e 's/^[a-z-]+: (.* FAILED after .*)$/\1/p' | awk '!seen[$0]++' | head -n 20)
+    done < <(tr -d '\r' <"$log" | awk '
+        /^The following tests FAILED:/ { listed = 1; next }
+        listed && /^[[:space:]]*[0-9]+ - / { sub(/^[[:space:]]*[0-9]+ - /, ""); print; next }
+        { listed = 0 }
+        /^\[  FAILED  \] [A-Za-z_]/ { sub(/^\[  FAILED  \] /, ""); sub(/[ ,].*/, ""); print; next }
+        /FAILED: / { sub(/.*FAILED: /, "FAILED: "); print; next }
+        /^[a-z-]+: .* FAILED after / { sub(/^[a-z-]+: /, ""); print }' | awk '!seen[$0]++' | head -n 20)
 }
 # Something went wrong outside a test (a build, a crash): it counts as a
 # failure too, so the final line never reads "0 failed" after one.
