@@ -31,6 +31,20 @@ void update_icon_and_tip(TrayState& state) {
     std::memcpy(state.icon_data.szTip, tip.data(), tip.size() * sizeof(char16_t));
 }
 
+// Adds the icon as it stands; a shell that refuses it gets it again from the
+// retry timer.
+void put_icon(TrayState& state) {
+    HWND window = state.icon_data.hWnd;
+    // A shell that announces a restart may still show the icon: then the
+    // add fails and the modify succeeds.
+    if (Shell_NotifyIconW(NIM_ADD, &state.icon_data) || Shell_NotifyIconW(NIM_MODIFY, &state.icon_data)) {
+        balloon_delivered(state);
+        KillTimer(window, kTrayIconRetryTimer);
+        return;
+    }
+    SetTimer(window, kTrayIconRetryTimer, 1000, nullptr);
+}
+
 void append_items(HMENU menu, const std::vector<MenuItem>& items) {
     for (const auto& item : items) {
         if (item.kind == MenuItem::Kind::Separator) {
@@ -135,15 +149,7 @@ void init_icon_data(TrayState& state, HWND window) {
 
 void add_tray_icon(TrayState& state) {
     update_icon_and_tip(state);
-    HWND window = state.icon_data.hWnd;
-    // A shell that announces a restart may still show the icon: then the
-    // add fails and the modify succeeds.
-    if (Shell_NotifyIconW(NIM_ADD, &state.icon_data) || Shell_NotifyIconW(NIM_MODIFY, &state.icon_data)) {
-        balloon_delivered(state);
-        KillTimer(window, kTrayIconRetryTimer);
-        return;
-    }
-    SetTimer(window, kTrayIconRetryTimer, 1000, nullptr);
+    put_icon(state);
 }
 
 void refresh_tray(TrayState& state) {
@@ -151,7 +157,7 @@ void refresh_tray(TrayState& state) {
     if (Shell_NotifyIconW(NIM_MODIFY, &state.icon_data))
         balloon_delivered(state);
     else
-        add_tray_icon(state);
+        put_icon(state);
 }
 
 HICON draw_tray_icon(int size, int variant) {
